@@ -1,0 +1,96 @@
+#include "main/log.h"
+#include "main/options.h"
+#include "stage1/stage_one.h"
+#include "stage2/stage_two.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+RunOptions run_options = {1, false, false, default_part_name};
+
+void reset_run_options() { run_options = RunOptions{1, false, false, default_part_name}; }
+
+void print_usage() {
+    fprintf(stderr,
+            "Usage: reflasher [-T] [-F] [-q|-v] [--part NAME] <image-file>\n"
+            "\n"
+            "  -T, --test       verify image but do not flash\n"
+            "  -F, --force      ignore image check failures (dangerous!)\n"
+            "  -q               less verbose\n"
+            "  -v               more verbose\n"
+            "      --part NAME  MTD partition name (default: %s)\n"
+            "  -h, --help       this help\n"
+            "\n"
+            "Configuration is NOT preserved across the upgrade.\n",
+            default_part_name);
+}
+
+namespace {
+
+bool is(const char *arg, const char *option) { return strcmp(arg, option) == 0; }
+
+// atoi's rules (leading blanks, a sign, digits up to the first non-digit,
+// 0 without digits) without atoi's undefined behaviour on overflow: the
+// value is narrowed the way the C library's own atoi narrows strtol.
+int parse_verbosity(const char *text) { return static_cast<int>(strtol(text, nullptr, 10)); }
+
+} // namespace
+
+ParsedCommandLine parse_command_line(int argc, char **argv) {
+    const char *image_path = nullptr;
+    bool stage_two = false;
+
+    for (int i = 1; i < argc; i++) {
+        const char *arg = argv[i];
+        if (is(arg, "--stage2")) {
+            stage_two = true;
+        } else if (is(arg, "-v")) {
+            if (run_options.verbosity < INT_MAX)
+                run_options.verbosity++;
+        } else if (is(arg, "-q")) {
+            if (run_options.verbosity > INT_MIN)
+                run_options.verbosity--;
+        } else if (is(arg, "-F") || is(arg, "--force")) {
+            run_options.force = true;
+        } else if (is(arg, "-T") || is(arg, "--test")) {
+            run_options.test_only = true;
+        } else if (is(arg, "-h") || is(arg, "--help")) {
+            print_usage();
+            return {RunMode::exit_now, 0, nullptr};
+        } else if (is(arg, "--part")) {
+            if (i + 1 >= argc)
+                fatal("--part requires an argument");
+            run_options.part_name = argv[++i];
+        } else if (is(arg, "--verbose")) {
+            if (i + 1 >= argc)
+                fatal("--verbose requires an argument");
+            run_options.verbosity = parse_verbosity(argv[++i]);
+        } else if (arg[0] == '-' && arg[1] != '\0') {
+            fprintf(stderr, "Invalid option: %s\n", arg);
+            return {RunMode::exit_now, 1, nullptr};
+        } else {
+            image_path = arg;
+        }
+    }
+
+    if (image_path == nullptr) {
+        print_usage();
+        return {RunMode::exit_now, 1, nullptr};
+    }
+    return {stage_two ? RunMode::stage_two : RunMode::stage_one, 0, image_path};
+}
+
+int reflasher_main(int argc, char **argv) {
+    const ParsedCommandLine cmd = parse_command_line(argc, argv);
+    switch (cmd.mode) {
+    case RunMode::stage_one:
+        return stage_one(cmd.image_path);
+    case RunMode::stage_two:
+        return stage_two(cmd.image_path);
+    case RunMode::exit_now:
+        break;
+    }
+    return cmd.exit_status;
+}

@@ -1,0 +1,50 @@
+#include "main/log.h"
+
+#include "main/options.h"
+#include "main/paths.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t message_size = 1024;
+
+} // namespace
+
+void log_progress_to(const char *log_path, const char *fmt, va_list args) {
+    char message[message_size];
+    if (vsnprintf(message, sizeof message, fmt, args) < 0)
+        return;
+
+    if (run_options.verbosity > 0)
+        fprintf(stderr, "upgrade: %s\n", message);
+
+    // Opened for every message and closed at once, so a crash or a restart
+    // loses nothing already logged. O_NOFOLLOW: a link planted in /tmp must
+    // never redirect the log to a file elsewhere.
+    const int fd = open(log_path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return;
+    (void)dprintf(fd, "upgrade: %s\n", message);
+    (void)close(fd);
+}
+
+void log_progress(const char *fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    log_progress_to(paths::log_file, fmt, args);
+    va_end(args);
+}
+
+void fatal(const char *fmt, ...) {
+    fputs("ERROR: ", stderr);
+    va_list args;
+    va_start(args, fmt);
+    vfprintf(stderr, fmt, args);
+    va_end(args);
+    fputc('\n', stderr);
+    exit(1);
+}

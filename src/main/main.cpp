@@ -1,0 +1,3 @@
+#include "main/options.h"
+
+int main(int argc, char **argv) { return reflasher_main(argc, argv); }

@@ -1,0 +1,142 @@
+#include "stage1/file_ops.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t copy_buffer_size = 16384;
+constexpr size_t path_buffer_size = 4096;
+
+// Prints "cp: <what> <path>: <error text>" for the given error number and
+// returns -1 with errno set to it.
+int report(const char *what, const char *path, int error) {
+    fprintf(stderr, "cp: %s %s: %s\n", what, path, strerror(error));
+    errno = error;
+    return -1;
+}
+
+int close_keeping_errno(int fd) {
+    const int saved_errno = errno;
+    (void)close(fd);
+    errno = saved_errno;
+    return -1;
+}
+
+// Writes all of buf, continuing after partial writes and repeating writes
+// interrupted before they wrote anything.
+int write_all(int fd, const char *buf, size_t len, const char *path) {
+    size_t done = 0;
+    while (done < len) {
+        const ssize_t n = write(fd, buf + done, len - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return report("write", path, errno);
+        }
+        // A write that takes nothing would otherwise spin forever; a full
+        // device is the usual reason.
+        if (n == 0)
+            return report("write", path, ENOSPC);
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+// Copies everything from in to out. Returns 0 or -1 after its diagnostic.
+int copy_contents(int in, int out, const char *source, const char *destination) {
+    char buf[copy_buffer_size];
+    for (;;) {
+        const ssize_t n = read(in, buf, sizeof buf);
+        if (n < 0)
+            return report("read", source, errno);
+        if (n == 0)
+            return 0;
+        if (write_all(out, buf, static_cast<size_t>(n), destination) < 0)
+            return -1;
+    }
+}
+
+// Refuses a destination that is the source itself (a hard link to it, or a
+// source that is a link to the destination), then truncates it. Done on the
+// open descriptors so nothing can be swapped between the test and the use.
+int prepare_destination(int in, int out, const char *source, const char *destination) {
+    struct stat src_st {};
+    struct stat dst_st {};
+    if (fstat(in, &src_st) < 0)
+        return report("stat", source, errno);
+    if (fstat(out, &dst_st) < 0)
+        return report("stat", destination, errno);
+    if (src_st.st_dev == dst_st.st_dev && src_st.st_ino == dst_st.st_ino) {
+        fprintf(stderr, "cp: %s and %s are the same file\n", source, destination);
+        errno = EINVAL;
+        return -1;
+    }
+    if (S_ISREG(dst_st.st_mode) && ftruncate(out, 0) < 0)
+        return report("open", destination, errno);
+    return 0;
+}
+
+} // namespace
+
+int copy_file(const char *source, const char *destination, mode_t mode) {
+    const int in = open(source, O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return report("open", source, errno);
+
+    // Truncation waits until the same-file test has passed.
+    const int out = open(destination, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (out < 0) {
+        (void)report("open", destination, errno);
+        return close_keeping_errno(in);
+    }
+
+    if (prepare_destination(in, out, source, destination) < 0 ||
+        copy_contents(in, out, source, destination) < 0) {
+        (void)close_keeping_errno(in);
+        return close_keeping_errno(out);
+    }
+
+    // The exact mode, whatever the umask and whatever mode an existing
+    // destination had.
+    (void)fchmod(out, mode);
+    (void)close(in);
+    if (close(out) < 0)
+        return report("close", destination, errno);
+    return 0;
+}
+
+int make_dirs(const char *path) {
+    const size_t len = strlen(path);
+    if (len == 0) {
+        errno = ENOENT;
+        return -1;
+    }
+    if (len >= path_buffer_size) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    char buf[path_buffer_size];
+    memcpy(buf, path, len + 1);
+    if (len > 1 && buf[len - 1] == '/')
+        buf[len - 1] = '\0';
+
+    // The first character is never a separator: a leading "/" makes no
+    // attempt to create an empty path.
+    for (char *p = buf + 1; *p != '\0'; p++) {
+        if (*p != '/')
+            continue;
+        *p = '\0';
+        const int rc = mkdir(buf, 0755);
+        *p = '/';
+        if (rc < 0 && errno != EEXIST)
+            return -1;
+    }
+    if (mkdir(buf, 0755) < 0 && errno != EEXIST)
+        return -1;
+    return 0;
+}

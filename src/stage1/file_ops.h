@@ -1,0 +1,14 @@
+// Copying a file with an exact mode, and creating a directory path.
+#pragma once
+
+#include <sys/types.h>
+
+// Copies source to destination and gives the copy exactly the given mode.
+// On failure prints one "cp: ..." line on stderr and returns -1. Never
+// follows a symbolic link at the destination and never truncates its own
+// source.
+int copy_file(const char *source, const char *destination, mode_t mode);
+
+// Creates path and any missing parents with mode 0755 (less the umask).
+// An existing entry of any kind counts as success. Prints nothing.
+int make_dirs(const char *path);

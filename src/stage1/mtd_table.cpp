@@ -1,0 +1,97 @@
+#include "stage1/mtd_table.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int read_partition_size(const MtdPaths &where, int index, long long *size) {
+    char path[PATH_MAX];
+    if (snprintf(path, sizeof path, "%s/mtd%d/size", where.sysfs_dir, index) >= static_cast<int>(sizeof path))
+        return -1;
+    FILE *file = fopen(path, "r");
+    if (file == nullptr)
+        return -1;
+    if (fscanf(file, "%lld", size) != 1)
+        *size = -1;
+    (void)fclose(file);
+    return 0;
+}
+
+int open_device_node(const char *path) { return open(path, O_RDWR | O_SYNC); }
+
+int open_partition_node(const MtdPaths &where, int index) {
+    char path[PATH_MAX];
+    (void)snprintf(path, sizeof path, "%s/mtd/%d", where.dev_dir, index);
+    const int fd = open_device_node(path);
+    if (fd >= 0)
+        return fd;
+    (void)snprintf(path, sizeof path, "%s/mtd%d", where.dev_dir, index);
+    return open_device_node(path);
+}
+
+} // namespace
+
+int find_mtd_partition_in(const MtdPaths &where, const char *name, int *index, long long *size) {
+    *index = -1;
+    *size = -1;
+
+    // A name too long for the pattern loses its closing quote.
+    char quoted[128];
+    (void)snprintf(quoted, sizeof quoted, "\"%s\"", name);
+
+    FILE *table = fopen(where.table, "r");
+    if (table == nullptr)
+        return -1;
+    char line[256];
+    while (fgets(line, sizeof line, table) != nullptr) {
+        if (strstr(line, quoted) != nullptr) {
+            // The first line holding the name ends the search, prefix or not.
+            (void)sscanf(line, "mtd%d:", index);
+            break;
+        }
+    }
+    (void)fclose(table);
+
+    if (*index < 0)
+        return -1;
+    if (read_partition_size(where, *index, size) < 0)
+        return -1;
+    return *size > 0 ? 0 : -1;
+}
+
+int find_mtd_partition(const char *name, int *index, long long *size) {
+    return find_mtd_partition_in(system_mtd_paths, name, index, size);
+}
+
+int open_mtd_by_name_in(const MtdPaths &where, const char *name) {
+    char quoted[4096];
+    (void)snprintf(quoted, sizeof quoted, "\"%s\"", name);
+
+    FILE *table = fopen(where.table, "r");
+    if (table != nullptr) {
+        char line[4096];
+        while (fgets(line, sizeof line, table) != nullptr) {
+            int index = -1;
+            if (sscanf(line, "mtd%d:", &index) != 1)
+                continue;
+            if (strstr(line, quoted) == nullptr)
+                continue;
+            // Listed: its device node or nothing; the name is not tried then.
+            const int fd = open_partition_node(where, index);
+            const int saved_errno = errno;
+            (void)fclose(table);
+            errno = saved_errno;
+            return fd;
+        }
+        (void)fclose(table);
+    }
+    // Not listed: the name may be a device path given directly.
+    return open_device_node(name);
+}
+
+int open_mtd_by_name(const char *name) { return open_mtd_by_name_in(system_mtd_paths, name); }

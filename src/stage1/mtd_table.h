@@ -1,0 +1,28 @@
+// Finding an MTD partition by name in the kernel's partition table.
+#pragma once
+
+#include "main/paths.h"
+
+// Where the partition table, the sysfs class directory and the device nodes
+// live. The program always uses system_mtd_paths.
+struct MtdPaths {
+    const char *table;     // "/proc/mtd"
+    const char *sysfs_dir; // holds mtd<N>/size
+    const char *dev_dir;   // holds mtd/<N> and mtd<N>
+};
+
+constexpr MtdPaths system_mtd_paths = {paths::proc_mtd, paths::sysfs_mtd_dir, paths::dev_dir};
+
+// Finds the partition whose quoted name appears in a table line and reads
+// its size from sysfs. index is -1 when no line matched, size -1 when it
+// was not read. Returns 0 when found (index >= 0, size > 0), else -1.
+// Prints nothing.
+int find_mtd_partition(const char *name, int *index, long long *size);
+int find_mtd_partition_in(const MtdPaths &where, const char *name, int *index, long long *size);
+
+// Opens the partition's character device read-write with synchronous
+// writes: the directory node first, then the flat node. A name that no
+// table line holds is opened as a path. Returns the descriptor or a
+// negative value with errno from the last open. Prints nothing.
+int open_mtd_by_name(const char *name);
+int open_mtd_by_name_in(const MtdPaths &where, const char *name);

@@ -1,0 +1,16 @@
+// What the installed program does: check the image, stage itself into
+// tmpfs and re-execute that copy as stage two.
+#pragma once
+
+// Returns 0 in test mode once the check has passed (or was forced);
+// otherwise never returns: it re-executes the program or ends through
+// fatal().
+int stage_one(const char *image_path);
+
+// Checks the staged image against the target partition and prints the one
+// message of the first failing test. Returns 0 when the check passed.
+int check_image(const char *staged_path);
+
+// Checks that a staging directory is a real directory owned by this user
+// and closed to writes by group and others. Prints why not and returns -1.
+int check_staging_dir(const char *path);

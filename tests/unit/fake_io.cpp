@@ -1,0 +1,173 @@
+#include "fake_io.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mtd/mtd-user.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+FakeIo fake;
+
+void reset_fake() { fake = FakeIo{}; }
+
+FileId file_id(const std::string &path) {
+    struct stat st {};
+    FileId id;
+    if (stat(path.c_str(), &st) == 0)
+        id = FileId{st.st_dev, st.st_ino, true};
+    return id;
+}
+
+namespace {
+
+bool is(int fd, const FileId &id) {
+    if (!id.set)
+        return false;
+    struct stat st {};
+    return fstat(fd, &st) == 0 && st.st_dev == id.dev && st.st_ino == id.ino;
+}
+
+std::string hex(uint64_t v) {
+    char buf[32];
+    snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+int fail(int error) {
+    errno = error;
+    return -1;
+}
+
+int erase(int fd, uint64_t start, uint64_t length) {
+    if (start + length > fake.size || start % fake.erasesize != 0)
+        return fail(EINVAL);
+    if (static_cast<int64_t>(start) == fake.erase_fails_at)
+        return fail(EIO);
+    const std::string ff(length, '\xff');
+    if (pwrite(fd, ff.data(), ff.size(), static_cast<off_t>(start)) != static_cast<ssize_t>(ff.size()))
+        return fail(EIO);
+    fake.erased.insert(static_cast<int64_t>(start));
+    return 0;
+}
+
+int mtd_request(int fd, unsigned long request, void *arg) {
+    switch (request) {
+    case MEMGETINFO: {
+        fake.events.push_back("MEMGETINFO");
+        if (fake.getinfo_fails)
+            return fail(ENOTTY);
+        auto *info = static_cast<mtd_info_user *>(arg);
+        *info = mtd_info_user{};
+        info->type = fake.type;
+        info->erasesize = fake.erasesize;
+        info->size = static_cast<uint32_t>(fake.size);
+        info->writesize = 2048;
+        return 0;
+    }
+    case MEMGETBADBLOCK: {
+        const loff_t pos = *static_cast<loff_t *>(arg);
+        fake.events.push_back("MEMGETBADBLOCK " + hex(static_cast<uint64_t>(pos)));
+        if (pos < 0 || static_cast<uint64_t>(pos) >= fake.size || pos == fake.badblock_query_fails_at)
+            return fail(EINVAL);
+        return fake.bad_blocks.count(pos) != 0 ? 1 : 0;
+    }
+    case MEMUNLOCK: {
+        const auto *e = static_cast<erase_info_user *>(arg);
+        fake.events.push_back("MEMUNLOCK " + hex(e->start) + " " + hex(e->length));
+        return fake.unlock_fails ? fail(EOPNOTSUPP) : 0;
+    }
+    case MEMERASE: {
+        const auto *e = static_cast<erase_info_user *>(arg);
+        fake.events.push_back("MEMERASE " + hex(e->start) + " " + hex(e->length));
+        return erase(fd, e->start, e->length);
+    }
+    case MEMERASE64: {
+        const auto *e = static_cast<erase_info_user64 *>(arg);
+        fake.events.push_back("MEMERASE64 " + hex(e->start) + " " + hex(e->length));
+        return erase(fd, e->start, e->length);
+    }
+    default:
+        fake.events.push_back("unexpected request " + hex(request));
+        return fail(ENOTTY);
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+int __real_ioctl(int fd, unsigned long request, ...);
+ssize_t __real_read(int fd, void *buf, size_t count);
+ssize_t __real_write(int fd, const void *buf, size_t count);
+off_t __real_lseek(int fd, off_t offset, int whence);
+
+int __wrap_ioctl(int fd, unsigned long request, ...) {
+    va_list args;
+    va_start(args, request);
+    void *arg = va_arg(args, void *);
+    va_end(args);
+    if (is(fd, fake.device))
+        return mtd_request(fd, request, arg);
+    return __real_ioctl(fd, request, arg);
+}
+
+ssize_t __wrap_read(int fd, void *buf, size_t count) {
+    if (!is(fd, fake.read_file))
+        return __real_read(fd, buf, count);
+    if (!fake.read_script.empty()) {
+        const int step = fake.read_script.front();
+        fake.read_script.pop_front();
+        if (step < 0)
+            return fail(-step);
+        if (step == 0)
+            return 0;
+        count = std::min(count, static_cast<size_t>(step));
+    }
+    if (fake.max_read != 0)
+        count = std::min(count, fake.max_read);
+    return __real_read(fd, buf, count);
+}
+
+ssize_t __wrap_write(int fd, const void *buf, size_t count) {
+    const bool scripted = is(fd, fake.write_file);
+    const bool device = is(fd, fake.device);
+    if (!scripted && !device)
+        return __real_write(fd, buf, count);
+    if (scripted && !fake.write_script.empty()) {
+        const int step = fake.write_script.front();
+        fake.write_script.pop_front();
+        if (device)
+            fake.events.push_back("write scripted " + std::to_string(step));
+        if (step < 0)
+            return fail(-step);
+        if (step == 0)
+            return 0;
+        count = std::min(count, static_cast<size_t>(step));
+    }
+    if (!device)
+        return __real_write(fd, buf, count);
+
+    const off_t pos = __real_lseek(fd, 0, SEEK_CUR);
+    if (static_cast<uint64_t>(pos) >= fake.size)
+        return fail(ENOSPC);
+    const int64_t block = pos - pos % fake.erasesize;
+    fake.events.push_back("write " + hex(static_cast<uint64_t>(pos)) + " " + hex(count));
+    if (fake.erased.count(block) == 0)
+        fake.events.push_back("WRITE TO A BLOCK NOT ERASED " + hex(static_cast<uint64_t>(block)));
+    const ssize_t n = __real_write(fd, buf, count);
+    if (n > 0 && (pos + n) % fake.erasesize == 0)
+        fake.erased.erase(block);
+    return n;
+}
+
+off_t __wrap_lseek(int fd, off_t offset, int whence) {
+    if (is(fd, fake.device))
+        fake.events.push_back(std::string("lseek ") + (whence == SEEK_CUR ? "+" : "?") + hex(static_cast<uint64_t>(offset)));
+    return __real_lseek(fd, offset, whence);
+}
+
+} // extern "C"

@@ -1,0 +1,52 @@
+// Link-time fakes of ioctl, read, write and lseek (-Wl,--wrap=...). The
+// fakes act only on the files a test registers, identified by device and
+// inode; every other descriptor goes straight to the C library.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <set>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool set = false;
+};
+
+FileId file_id(const std::string &path);
+
+struct FakeIo {
+    // The simulated MTD device: a plain file that receives the data; the
+    // fake answers the MTD requests on it.
+    FileId device;
+    uint8_t type = 0;
+    uint32_t erasesize = 0;
+    uint64_t size = 0;
+    bool getinfo_fails = false;
+    bool unlock_fails = false;
+    std::set<int64_t> bad_blocks; // byte offsets
+    int64_t badblock_query_fails_at = -1;
+    int64_t erase_fails_at = -1;
+
+    // Scripted results for reads of read_file and writes to write_file:
+    // a negative value is returned as -1 with that errno, 0 as a result of
+    // 0, a positive value caps the length of a real call. When a script is
+    // empty the calls are real.
+    FileId read_file;
+    FileId write_file;
+    std::deque<int> read_script;
+    std::deque<int> write_script;
+    size_t max_read = 0; // cap for every read of read_file, 0 = none
+
+    // Every request and call seen on the device, in order.
+    std::vector<std::string> events;
+    // Blocks erased since their last write; a write elsewhere is recorded.
+    std::set<int64_t> erased;
+};
+
+extern FakeIo fake;
+
+void reset_fake();

@@ -1,0 +1,321 @@
+#include "fake_io.h"
+#include "main/options.h"
+#include "stage2/flash.h"
+#include "support.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <mtd/mtd-abi.h>
+#include <unistd.h>
+
+// The writer against a faked MTD device, for what a real kernel cannot show
+// on demand: scripted read and write results, a device that refuses its
+// information, a 0 erase-block size, positions past 2 and 4 GiB. The same
+// behaviours on real simulated flash are tested in the guest.
+
+namespace {
+
+constexpr uint32_t eb = 4096;
+
+std::string old_block(size_t index) { return std::string(eb, static_cast<char>('a' + index % 26)); }
+
+std::string image_bytes(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; i++)
+        s[i] = static_cast<char>((i * 7 + i / 4096) % 253);
+    return s;
+}
+
+std::string hex(uint64_t v) {
+    char buf[32];
+    snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+class Flash : public testing::Test {
+  protected:
+    void SetUp() override {
+        reset_options_for_test();
+        reset_fake();
+        device_ = dir_ / "mtd";
+        image_ = dir_ / "image.bin";
+    }
+
+    // A device of `blocks` erase blocks, each holding its own old pattern.
+    void make_device(uint8_t type, size_t blocks) {
+        std::string content;
+        for (size_t i = 0; i < blocks; i++)
+            content += old_block(i);
+        write_file(device_, content);
+        fake.device = file_id(device_);
+        fake.write_file = fake.device;
+        fake.type = type;
+        fake.erasesize = eb;
+        fake.size = blocks * eb;
+    }
+
+    void make_image(const std::string &content) {
+        write_file(image_, content);
+        fake.read_file = file_id(image_);
+    }
+
+    std::string run() {
+        return capture_stderr([&] { flash_image(image_.c_str(), device_.c_str()); });
+    }
+
+    // For death tests, whose stderr the framework captures itself.
+    void run_raw() { flash_image(image_.c_str(), device_.c_str()); }
+
+    std::string block(size_t index) const { return read_file(device_).substr(index * eb, eb); }
+
+    // The events of a good block: unlock, erase, one full write.
+    static std::vector<std::string> erase_and_write(uint64_t offset) {
+        return {"MEMUNLOCK " + hex(offset) + " " + hex(eb), "MEMERASE " + hex(offset) + " " + hex(eb),
+                "write " + hex(offset) + " " + hex(eb)};
+    }
+
+    std::string head() const { return "Writing to " + device_ + " ...\n"; }
+    std::string failed() const { return "ERROR: flashing '" + device_ + "' failed\n"; }
+
+    ScratchDir dir_;
+    std::string device_, image_;
+};
+
+TEST_F(Flash, NorExactBlocksWithoutFillAndNothingPastTheImage) {
+    make_device(MTD_NORFLASH, 6);
+    const std::string img = image_bytes(3 * eb);
+    make_image(img);
+    EXPECT_EQ(run(), head() + "Done.\n");
+
+    std::vector<std::string> expected = {"MEMGETINFO"};
+    for (uint64_t b = 0; b < 3; b++)
+        for (const auto &e : erase_and_write(b * eb))
+            expected.push_back(e);
+    EXPECT_EQ(fake.events, expected) << "no bad-block query on NOR";
+    EXPECT_EQ(read_file(device_).substr(0, 3 * eb), img);
+    for (size_t b = 3; b < 6; b++)
+        EXPECT_EQ(block(b), old_block(b)) << b;
+}
+
+TEST_F(Flash, OneByteMoreFillsTheLastBlockWithFF) {
+    make_device(MTD_NANDFLASH, 4);
+    const std::string img = image_bytes(2 * eb + 1);
+    make_image(img);
+    EXPECT_EQ(run(), head() + "Done.\n");
+    EXPECT_EQ(read_file(device_).substr(0, 2 * eb), img.substr(0, 2 * eb));
+    EXPECT_EQ(block(2), img.substr(2 * eb) + std::string(eb - 1, '\xff'));
+    EXPECT_EQ(block(3), old_block(3));
+    const std::vector<std::string> expected = {"MEMGETINFO",
+                                               "MEMGETBADBLOCK 0x0",
+                                               "MEMUNLOCK 0x0 0x1000",
+                                               "MEMERASE 0x0 0x1000",
+                                               "write 0x0 0x1000",
+                                               "MEMGETBADBLOCK 0x1000",
+                                               "MEMUNLOCK 0x1000 0x1000",
+                                               "MEMERASE 0x1000 0x1000",
+                                               "write 0x1000 0x1000",
+                                               "MEMGETBADBLOCK 0x2000",
+                                               "MEMUNLOCK 0x2000 0x1000",
+                                               "MEMERASE 0x2000 0x1000",
+                                               "write 0x2000 0x1000"};
+    EXPECT_EQ(fake.events, expected);
+}
+
+TEST_F(Flash, ShortAndInterruptedReadsStillFillWholeBlocks) {
+    make_device(MTD_NORFLASH, 4);
+    const std::string img = image_bytes(2 * eb + 100);
+    make_image(img);
+    fake.max_read = 1000;
+    fake.read_script = {-EINTR, 7, -EAGAIN, -EINTR, 1};
+    EXPECT_EQ(run(), head() + "Done.\n");
+    EXPECT_EQ(read_file(device_).substr(0, 2 * eb + 100), img);
+    EXPECT_EQ(block(2).substr(100), std::string(eb - 100, '\xff'));
+    int writes = 0;
+    for (const auto &e : fake.events)
+        writes += e.rfind("write ", 0) == 0;
+    EXPECT_EQ(writes, 3) << "one whole-block write per chunk";
+}
+
+TEST_F(Flash, PartialAndInterruptedWritesAreContinued) {
+    make_device(MTD_NORFLASH, 3);
+    const std::string img = image_bytes(2 * eb);
+    make_image(img);
+    fake.write_script = {-EINTR, 100, -EAGAIN, 1000};
+    EXPECT_EQ(run(), head() + "Done.\n");
+    EXPECT_EQ(read_file(device_).substr(0, 2 * eb), img);
+    EXPECT_EQ(block(2), old_block(2));
+    for (const auto &e : fake.events)
+        EXPECT_EQ(e.find("NOT ERASED"), std::string::npos) << e;
+}
+
+TEST_F(Flash, EmptyImageTouchesNothing) {
+    make_device(MTD_NANDFLASH, 2);
+    make_image("");
+    EXPECT_EQ(run(), head() + "Done.\n");
+    EXPECT_EQ(fake.events, std::vector<std::string>{"MEMGETINFO"});
+    EXPECT_EQ(block(0), old_block(0));
+}
+
+TEST_F(Flash, NandBadBlocksAreSkippedAndReported) {
+    make_device(MTD_MLCNANDFLASH, 8);
+    fake.bad_blocks = {0, 3 * eb, 4 * eb};
+    const std::string img = image_bytes(3 * eb);
+    make_image(img);
+    EXPECT_EQ(run(), head() +
+                         "Skipping bad block at 0x00000000\n"
+                         "Skipping bad block at 0x00003000\n"
+                         "Skipping bad block at 0x00004000\n"
+                         "Done.\n");
+    const std::vector<std::string> expected = {
+        "MEMGETINFO",           "MEMGETBADBLOCK 0x0",      "lseek +0x1000",        "MEMGETBADBLOCK 0x1000",
+        "MEMUNLOCK 0x1000 0x1000", "MEMERASE 0x1000 0x1000", "write 0x1000 0x1000", "MEMGETBADBLOCK 0x2000",
+        "MEMUNLOCK 0x2000 0x1000", "MEMERASE 0x2000 0x1000", "write 0x2000 0x1000", "MEMGETBADBLOCK 0x3000",
+        "lseek +0x1000",        "MEMGETBADBLOCK 0x4000",   "lseek +0x1000",        "MEMGETBADBLOCK 0x5000",
+        "MEMUNLOCK 0x5000 0x1000", "MEMERASE 0x5000 0x1000", "write 0x5000 0x1000"};
+    EXPECT_EQ(fake.events, expected);
+    EXPECT_EQ(block(0), old_block(0));
+    EXPECT_EQ(block(1), img.substr(0, eb));
+    EXPECT_EQ(block(2), img.substr(eb, eb));
+    EXPECT_EQ(block(3), old_block(3));
+    EXPECT_EQ(block(4), old_block(4));
+    EXPECT_EQ(block(5), img.substr(2 * eb, eb));
+    EXPECT_EQ(block(6), old_block(6));
+}
+
+TEST_F(Flash, QuietRunPrintsNothingAndRefusedUnlockIsIgnored) {
+    make_device(MTD_NANDFLASH, 4);
+    fake.bad_blocks = {0};
+    fake.unlock_fails = true;
+    run_options.verbosity = 0;
+    const std::string img = image_bytes(eb + 10);
+    make_image(img);
+    EXPECT_EQ(run(), "");
+    EXPECT_EQ(read_file(device_).substr(eb, eb + 10), img);
+}
+
+TEST_F(Flash, ZeroEraseBlockSizeIsRefusedBeforeAnything) {
+    make_device(MTD_NORFLASH, 2);
+    fake.erasesize = 0;
+    make_image(image_bytes(10));
+    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
+                testing::Eq("mtd: " + device_ + " reports an unusable erase block size of 0 bytes\n" + failed()));
+    EXPECT_EQ(block(0), old_block(0));
+}
+
+TEST_F(Flash, OpeningFailures) {
+    make_device(MTD_NORFLASH, 2);
+    const std::string missing = dir_ / "missing.bin";
+    EXPECT_EXIT(flash_image(missing.c_str(), device_.c_str()), testing::ExitedWithCode(1),
+                testing::Eq("ERROR: cannot open image '" + missing + "': " + strerror(ENOENT) + "\n"));
+    make_image(image_bytes(10));
+    EXPECT_EXIT(flash_image(image_.c_str(), "NoSuchPartition"), testing::ExitedWithCode(1),
+                testing::Eq(std::string("mtd: cannot open NoSuchPartition\nERROR: flashing 'NoSuchPartition' failed\n")));
+    fake.getinfo_fails = true;
+    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
+                testing::Eq("mtd: MEMGETINFO failed for " + device_ + "\n" + failed()));
+}
+
+TEST_F(Flash, FailedBadBlockQueryExitsWithoutTheFlashingLine) {
+    make_device(MTD_NANDFLASH, 4);
+    fake.badblock_query_fails_at = 2 * eb;
+    make_image(image_bytes(3 * eb));
+    run_options.verbosity = 0;
+    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1), testing::Eq(std::string("mtd: MEMGETBADBLOCK failed at 0x2000\n")));
+}
+
+TEST_F(Flash, ImageLargerThanTheGoodBlocks) {
+    // NAND: the query past the end is refused.
+    make_device(MTD_NANDFLASH, 3);
+    fake.bad_blocks = {eb};
+    make_image(image_bytes(3 * eb));
+    run_options.verbosity = 0;
+    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1), testing::Eq(std::string("mtd: MEMGETBADBLOCK failed at 0x3000\n")));
+
+    // NOR: the erase past the end is refused.
+    make_device(MTD_NORFLASH, 2);
+    make_image(image_bytes(2 * eb + 1));
+    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
+                testing::Eq(std::string("mtd: MEMERASE failed at 0x00002000: ") + strerror(EINVAL) + "\n" + failed()));
+}
+
+TEST_F(Flash, EraseFailureKeepsTheBlocksBehindIt) {
+    make_device(MTD_NANDFLASH, 6);
+    fake.erase_fails_at = 2 * eb;
+    const std::string img = image_bytes(4 * eb);
+    make_image(img);
+    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
+                testing::Eq(head() + "mtd: MEMERASE failed at 0x00002000: " + strerror(EIO) + "\n" + failed()));
+    EXPECT_EQ(read_file(device_).substr(0, 2 * eb), img.substr(0, 2 * eb));
+    for (size_t b = 2; b < 6; b++)
+        EXPECT_EQ(block(b), old_block(b)) << b;
+}
+
+TEST_F(Flash, ReadAndWriteErrors) {
+    make_device(MTD_NORFLASH, 4);
+    make_image(image_bytes(3 * eb));
+    run_options.verbosity = 0;
+
+    fake.read_script = {-EINTR, -EIO};
+    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1), testing::Eq("read: " + std::string(strerror(EIO)) + "\n" + failed()));
+
+    fake.read_script.clear();
+    fake.write_script = {static_cast<int>(eb), 10, -EIO};
+    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1), testing::Eq("write: " + std::string(strerror(EIO)) + "\n" + failed()));
+
+    fake.write_script = {-EAGAIN, 0};
+    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
+                testing::Eq("mtd: insufficient space on " + device_ + "\n" + failed()));
+
+    // The kernel answers a write past the end with ENOSPC: the write error.
+    fake.write_script = {-ENOSPC};
+    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
+                testing::Eq("write: " + std::string(strerror(ENOSPC)) + "\n" + failed()));
+}
+
+TEST_F(Flash, PositionsPastTwoAndFourGiBNeverWrap) {
+    REQUIRE_PRIVATE_TMP();
+    // A sparse NAND of 4 GiB and three blocks, whose first 4 GiB less one
+    // block are bad: the image lands on the last block below 4 GiB and the
+    // two above it.
+    constexpr uint64_t big_eb = 128 * 1024;
+    constexpr uint64_t four_gib = UINT64_C(1) << 32;
+    const int fd = open(device_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(four_gib + 2 * big_eb)), 0);
+    close(fd);
+    fake.device = file_id(device_);
+    fake.type = MTD_NANDFLASH;
+    fake.erasesize = big_eb;
+    fake.size = four_gib + 2 * big_eb;
+    for (uint64_t off = 0; off < four_gib - big_eb; off += big_eb)
+        fake.bad_blocks.insert(static_cast<int64_t>(off));
+    std::string img(3 * big_eb, '\0');
+    for (size_t i = 0; i < img.size(); i++)
+        img[i] = static_cast<char>(i / big_eb + 1);
+    make_image(img);
+    run_options.verbosity = 0;
+
+    EXPECT_EQ(run(), "");
+
+    std::vector<std::string> tail(fake.events.end() - 10, fake.events.end());
+    const std::vector<std::string> expected = {
+        "MEMGETBADBLOCK 0xfffe0000", "MEMUNLOCK 0xfffe0000 0x20000", "MEMERASE 0xfffe0000 0x20000",
+        "write 0xfffe0000 0x20000",  "MEMGETBADBLOCK 0x100000000",   "MEMERASE64 0x100000000 0x20000",
+        "write 0x100000000 0x20000", "MEMGETBADBLOCK 0x100020000",   "MEMERASE64 0x100020000 0x20000",
+        "write 0x100020000 0x20000"};
+    EXPECT_EQ(tail, expected);
+    EXPECT_NE(std::find(fake.events.begin(), fake.events.end(), "MEMGETBADBLOCK 0x80000000"), fake.events.end())
+        << "the query past 2 GiB gets the true position";
+
+    const int rd = open(device_.c_str(), O_RDONLY);
+    std::string got(img.size(), '\0');
+    ASSERT_EQ(pread(rd, got.data(), got.size(), static_cast<off_t>(four_gib - big_eb)),
+              static_cast<ssize_t>(got.size()));
+    close(rd);
+    EXPECT_EQ(got, img);
+    unlink(device_.c_str());
+}
+
+} // namespace

@@ -1,0 +1,182 @@
+#include "stage1/mtd_table.h"
+#include "support.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char header[] = "dev:    size   erasesize  name\n";
+
+// A fixture tree with a partition table, sysfs size files and device nodes
+// (plain files stand in for the character devices).
+class MtdTree {
+  public:
+    MtdTree() {
+        mkdir((dir_ / "sys").c_str(), 0755);
+        mkdir((dir_ / "dev").c_str(), 0755);
+        mkdir((dir_ / "dev/mtd").c_str(), 0755);
+        table_ = dir_ / "mtd";
+        sys_ = dir_ / "sys";
+        dev_ = dir_ / "dev";
+    }
+    void table(const std::string &text) { write_file(table_, text); }
+    void size(int index, const std::string &text) {
+        const std::string d = sys_ + "/mtd" + std::to_string(index);
+        mkdir(d.c_str(), 0755);
+        write_file(d + "/size", text);
+    }
+    void node_dir(int index, const std::string &tag) { write_file(dev_ + "/mtd/" + std::to_string(index), tag); }
+    void node_flat(int index, const std::string &tag) { write_file(dev_ + "/mtd" + std::to_string(index), tag); }
+    MtdPaths paths() const { return {table_.c_str(), sys_.c_str(), dev_.c_str()}; }
+    std::string path(const std::string &name) const { return dir_ / name; }
+
+    struct Found {
+        int rc, index;
+        long long size;
+    };
+    Found find(const std::string &name) const {
+        Found f{};
+        f.rc = find_mtd_partition_in(paths(), name.c_str(), &f.index, &f.size);
+        return f;
+    }
+    // Returns what the opened descriptor reads, or "fail:<errno>".
+    std::string open_tag(const std::string &name) const {
+        const int fd = open_mtd_by_name_in(paths(), name.c_str());
+        if (fd < 0)
+            return "fail:" + std::to_string(errno);
+        char buf[64] = {};
+        const ssize_t n = read(fd, buf, sizeof buf - 1);
+        const int flags = fcntl(fd, F_GETFL);
+        close(fd);
+        if ((flags & O_ACCMODE) != O_RDWR || (flags & O_SYNC) != O_SYNC)
+            return "bad open flags";
+        return std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
+    }
+
+  private:
+    ScratchDir dir_;
+    std::string table_, sys_, dev_;
+};
+
+TEST(MtdTable, ExactQuotedNameAndFirstLineWins) {
+    MtdTree t;
+    t.table(std::string(header) + "mtd2: 00100000 00010000 \"Firmware_12\"\n"
+                                  "mtd3: 00800000 00010000 \"Firmware_1\"\n"
+                                  "mtd4: 00800000 00010000 \"Firmware_1\"\n");
+    t.size(2, "1048576\n");
+    t.size(3, "8388608\n");
+    t.size(4, "4096\n");
+    t.node_dir(3, "dir3");
+    t.node_dir(4, "dir4");
+    t.node_flat(2, "flat2");
+
+    const auto f = t.find("Firmware_1");
+    EXPECT_EQ(f.rc, 0);
+    EXPECT_EQ(f.index, 3);
+    EXPECT_EQ(f.size, 8388608);
+    EXPECT_EQ(t.open_tag("Firmware_1"), "dir3");
+    EXPECT_EQ(t.open_tag("Firmware_12"), "flat2") << "directory node missing, flat node used";
+
+    // Case matters; a prefix of a listed name is not that name.
+    EXPECT_EQ(t.find("firmware_1").index, -1);
+    EXPECT_EQ(t.find("Firmware_").rc, -1);
+    EXPECT_EQ(t.open_tag("firmware_1"), "fail:" + std::to_string(ENOENT));
+}
+
+TEST(MtdTable, LineWithoutPrefixEndsFindButIsSkippedByOpen) {
+    MtdTree t;
+    t.table(std::string(header) + "junk \"Kernel\" here\n"
+                                  "mtd5: 00100000 00020000 \"Kernel\"\n");
+    t.size(5, "1048576");
+    t.node_dir(5, "dir5");
+    const auto f = t.find("Kernel");
+    EXPECT_EQ(f.rc, -1);
+    EXPECT_EQ(f.index, -1);
+    EXPECT_EQ(f.size, -1);
+    EXPECT_EQ(t.open_tag("Kernel"), "dir5");
+}
+
+TEST(MtdTable, SizeFileMustHoldAPositiveNumber) {
+    MtdTree t;
+    t.table(std::string(header) + "mtd0: 0 0 \"zero\"\nmtd1: 0 0 \"text\"\nmtd2: 0 0 \"empty\"\n"
+                                  "mtd3: 0 0 \"nosys\"\nmtd4: 0 0 \"neg\"\nmtd5: 0 0 \"big\"\n");
+    t.size(0, "0\n");
+    t.size(1, "lots\n");
+    t.size(2, "");
+    t.size(4, "-4096\n");
+    t.size(5, "8589934592\n");
+    for (const char *name : {"zero", "text", "empty", "nosys", "neg"}) {
+        const auto f = t.find(name);
+        EXPECT_EQ(f.rc, -1) << name;
+    }
+    EXPECT_EQ(t.find("text").size, -1);
+    EXPECT_EQ(t.find("nosys").index, 3);
+    const auto big = t.find("big");
+    EXPECT_EQ(big.rc, 0);
+    EXPECT_EQ(big.size, 8589934592LL);
+}
+
+TEST(MtdTable, LongLinesArriveInPiecesOfTheBufferSize) {
+    MtdTree t;
+    // The quoted name straddles the 255-character boundary of the lookup's
+    // line buffer but fits the 4095 characters of the open's.
+    const std::string pad(250, ' ');
+    t.table(std::string(header) + "mtd6:" + pad + "\"Split\"\n" + "mtd7: \"Split\"\n");
+    t.size(6, "100");
+    t.size(7, "200");
+    t.node_flat(6, "flat6");
+    t.node_flat(7, "flat7");
+    const auto f = t.find("Split");
+    EXPECT_EQ(f.index, -1) << "the piece holding the name has no prefix, so the search ends";
+    EXPECT_EQ(t.open_tag("Split"), "flat6");
+
+    // Past 4095 characters the open's reads split too: the piece holding the
+    // name lacks the prefix and is skipped.
+    const std::string long_pad(4100, ' ');
+    t.table(std::string(header) + "mtd6:" + long_pad + "\"Far\"\n" + "mtd7: \"Far\"\n");
+    EXPECT_EQ(t.open_tag("Far"), "flat7");
+}
+
+TEST(MtdTable, LongNamesLoseTheClosingQuoteOnlyInFind) {
+    MtdTree t;
+    const std::string name(126, 'n');
+    t.table(std::string(header) + "mtd1: 0 0 \"" + name + "EXTRA\"\nmtd2: 0 0 \"" + name + "\"\n");
+    t.size(1, "11");
+    t.size(2, "22");
+    t.node_flat(1, "flat1");
+    t.node_flat(2, "flat2");
+    EXPECT_EQ(t.find(name).index, 1) << "pattern cut to 127 characters: no closing quote";
+    EXPECT_EQ(t.open_tag(name), "flat2");
+}
+
+TEST(MtdTable, NameNotListedIsOpenedAsPath) {
+    MtdTree t;
+    t.table(header);
+    write_file(t.path("rawdev"), "raw");
+    EXPECT_EQ(t.find(t.path("rawdev")).rc, -1);
+    EXPECT_EQ(t.open_tag(t.path("rawdev")), "raw");
+
+    // Without any table the same holds.
+    unlink(t.paths().table);
+    EXPECT_EQ(t.find(t.path("rawdev")).index, -1);
+    EXPECT_EQ(t.open_tag(t.path("rawdev")), "raw");
+    EXPECT_EQ(t.open_tag("Firmware_1"), "fail:" + std::to_string(ENOENT));
+}
+
+TEST(MtdTable, ListedPartitionWithoutNodeFailsWithoutTryingTheName) {
+    MtdTree t;
+    // The name is also a path that exists, but the listed entry decides.
+    write_file(t.path("Listed"), "path");
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(t.path("").c_str()), 0);
+    t.table(std::string(header) + "mtd9: 0 0 \"Listed\"\n");
+    EXPECT_EQ(t.open_tag("Listed"), "fail:" + std::to_string(ENOENT));
+    ASSERT_EQ(chdir(cwd), 0);
+}
+
+} // namespace
