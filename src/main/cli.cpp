@@ -40,12 +40,12 @@ int parse_verbosity(const char *text) { return static_cast<int>(strtol(text, nul
 
 ParsedCommandLine parse_command_line(int argc, char **argv) {
     const char *image_path = nullptr;
-    bool stage_two = false;
+    bool second_stage = false;
 
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
         if (is(arg, "--stage2")) {
-            stage_two = true;
+            second_stage = true;
         } else if (is(arg, "-v")) {
             if (run_options.verbosity < INT_MAX)
                 run_options.verbosity++;
@@ -79,7 +79,7 @@ ParsedCommandLine parse_command_line(int argc, char **argv) {
         print_usage();
         return {RunMode::exit_now, 1, nullptr};
     }
-    return {stage_two ? RunMode::stage_two : RunMode::stage_one, 0, image_path};
+    return {second_stage ? RunMode::stage_two : RunMode::stage_one, 0, image_path};
 }
 
 int reflasher_main(int argc, char **argv) {

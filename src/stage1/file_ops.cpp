@@ -95,8 +95,7 @@ int copy_file(const char *source, const char *destination, mode_t mode) {
         return close_keeping_errno(in);
     }
 
-    if (prepare_destination(in, out, source, destination) < 0 ||
-        copy_contents(in, out, source, destination) < 0) {
+    if (prepare_destination(in, out, source, destination) < 0 || copy_contents(in, out, source, destination) < 0) {
         (void)close_keeping_errno(in);
         return close_keeping_errno(out);
     }

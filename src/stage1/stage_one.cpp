@@ -19,9 +19,7 @@ namespace {
 
 constexpr size_t verbosity_text_size = 8;
 
-bool under_tmp(const char *resolved) {
-    return strncmp(resolved, paths::tmp_prefix, strlen(paths::tmp_prefix)) == 0;
-}
+bool under_tmp(const char *resolved) { return strncmp(resolved, paths::tmp_prefix, strlen(paths::tmp_prefix)) == 0; }
 
 // Settles where the image lies: in place under /tmp/, else copied there.
 const char *stage_image(const char *resolved) {
@@ -69,8 +67,8 @@ bool is_symlink(const char *path) {
         verbosity_text[0] = '\0';
 
     const char *argv[] = {
-        paths::staged_program, "--stage2",     "--part", run_options.part_name, "--verbose",
-        verbosity_text,        staged_path,    nullptr,
+        paths::staged_program, "--stage2",     "--part",    run_options.part_name,
+        "--verbose",           verbosity_text, staged_path, nullptr,
     };
     log_progress("Re-exec into tmpfs copy");
     execv(paths::staged_program, const_cast<char *const *>(argv));

@@ -166,8 +166,7 @@ void flash_image(const char *image_path, const char *part_name) {
                 }
             }
             if (erase_block(dev, offset) < 0) {
-                fprintf(stderr, "mtd: MEMERASE failed at 0x%08zx: %s\n", static_cast<size_t>(offset),
-                        strerror(errno));
+                fprintf(stderr, "mtd: MEMERASE failed at 0x%08zx: %s\n", static_cast<size_t>(offset), strerror(errno));
                 fail_and_release(buf, dev, part_name);
             }
             offset += erase_size;

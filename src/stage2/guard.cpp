@@ -5,9 +5,9 @@
 #include <cstring>
 
 const char *const protected_partitions[] = {
-    "Preloader", "U-Boot",         "U-Config",  "RF-EEPROM", "Firmware_2", "Kernel_2",
-    "RootFS_2",  "Config_2",       "Storage_B", "Storage_A", "Dump",       "U-State",
-    "U-Config_res", "RF-EEPROM_res", "Full",    "nmbm_spim_nand", "spi-nand0", nullptr,
+    "Preloader",    "U-Boot",        "U-Config",  "RF-EEPROM",      "Firmware_2", "Kernel_2",
+    "RootFS_2",     "Config_2",      "Storage_B", "Storage_A",      "Dump",       "U-State",
+    "U-Config_res", "RF-EEPROM_res", "Full",      "nmbm_spim_nand", "spi-nand0",  nullptr,
 };
 
 void check_protected(const char *name) {

@@ -166,7 +166,8 @@ ssize_t __wrap_write(int fd, const void *buf, size_t count) {
 
 off_t __wrap_lseek(int fd, off_t offset, int whence) {
     if (is(fd, fake.device))
-        fake.events.push_back(std::string("lseek ") + (whence == SEEK_CUR ? "+" : "?") + hex(static_cast<uint64_t>(offset)));
+        fake.events.push_back(std::string("lseek ") + (whence == SEEK_CUR ? "+" : "?") +
+                              hex(static_cast<uint64_t>(offset)));
     return __real_lseek(fd, offset, whence);
 }
 

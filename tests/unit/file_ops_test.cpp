@@ -84,8 +84,7 @@ TEST(CopyFile, NeverDestroysItsOwnSource) {
     // Same path, a hard link, and a source that is a link to the destination.
     ASSERT_EQ(link(src.c_str(), (dir / "hard").c_str()), 0);
     ASSERT_EQ(symlink(src.c_str(), (dir / "soft").c_str()), 0);
-    const std::pair<std::string, std::string> pairs[] = {
-        {src, src}, {src, dir / "hard"}, {dir / "soft", src}};
+    const std::pair<std::string, std::string> pairs[] = {{src, src}, {src, dir / "hard"}, {dir / "soft", src}};
     for (const auto &[from, to] : pairs) {
         const Copy c = do_copy(from, to, 0755);
         EXPECT_EQ(c.rc, -1) << from << " -> " << to;

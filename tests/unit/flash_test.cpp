@@ -107,19 +107,11 @@ TEST_F(Flash, OneByteMoreFillsTheLastBlockWithFF) {
     EXPECT_EQ(read_file(device_).substr(0, 2 * eb), img.substr(0, 2 * eb));
     EXPECT_EQ(block(2), img.substr(2 * eb) + std::string(eb - 1, '\xff'));
     EXPECT_EQ(block(3), old_block(3));
-    const std::vector<std::string> expected = {"MEMGETINFO",
-                                               "MEMGETBADBLOCK 0x0",
-                                               "MEMUNLOCK 0x0 0x1000",
-                                               "MEMERASE 0x0 0x1000",
-                                               "write 0x0 0x1000",
-                                               "MEMGETBADBLOCK 0x1000",
-                                               "MEMUNLOCK 0x1000 0x1000",
-                                               "MEMERASE 0x1000 0x1000",
-                                               "write 0x1000 0x1000",
-                                               "MEMGETBADBLOCK 0x2000",
-                                               "MEMUNLOCK 0x2000 0x1000",
-                                               "MEMERASE 0x2000 0x1000",
-                                               "write 0x2000 0x1000"};
+    const std::vector<std::string> expected = {
+        "MEMGETINFO",          "MEMGETBADBLOCK 0x0",    "MEMUNLOCK 0x0 0x1000",    "MEMERASE 0x0 0x1000",
+        "write 0x0 0x1000",    "MEMGETBADBLOCK 0x1000", "MEMUNLOCK 0x1000 0x1000", "MEMERASE 0x1000 0x1000",
+        "write 0x1000 0x1000", "MEMGETBADBLOCK 0x2000", "MEMUNLOCK 0x2000 0x1000", "MEMERASE 0x2000 0x1000",
+        "write 0x2000 0x1000"};
     EXPECT_EQ(fake.events, expected);
 }
 
@@ -163,17 +155,29 @@ TEST_F(Flash, NandBadBlocksAreSkippedAndReported) {
     fake.bad_blocks = {0, 3 * eb, 4 * eb};
     const std::string img = image_bytes(3 * eb);
     make_image(img);
-    EXPECT_EQ(run(), head() +
-                         "Skipping bad block at 0x00000000\n"
-                         "Skipping bad block at 0x00003000\n"
-                         "Skipping bad block at 0x00004000\n"
-                         "Done.\n");
-    const std::vector<std::string> expected = {
-        "MEMGETINFO",           "MEMGETBADBLOCK 0x0",      "lseek +0x1000",        "MEMGETBADBLOCK 0x1000",
-        "MEMUNLOCK 0x1000 0x1000", "MEMERASE 0x1000 0x1000", "write 0x1000 0x1000", "MEMGETBADBLOCK 0x2000",
-        "MEMUNLOCK 0x2000 0x1000", "MEMERASE 0x2000 0x1000", "write 0x2000 0x1000", "MEMGETBADBLOCK 0x3000",
-        "lseek +0x1000",        "MEMGETBADBLOCK 0x4000",   "lseek +0x1000",        "MEMGETBADBLOCK 0x5000",
-        "MEMUNLOCK 0x5000 0x1000", "MEMERASE 0x5000 0x1000", "write 0x5000 0x1000"};
+    EXPECT_EQ(run(), head() + "Skipping bad block at 0x00000000\n"
+                              "Skipping bad block at 0x00003000\n"
+                              "Skipping bad block at 0x00004000\n"
+                              "Done.\n");
+    const std::vector<std::string> expected = {"MEMGETINFO",
+                                               "MEMGETBADBLOCK 0x0",
+                                               "lseek +0x1000",
+                                               "MEMGETBADBLOCK 0x1000",
+                                               "MEMUNLOCK 0x1000 0x1000",
+                                               "MEMERASE 0x1000 0x1000",
+                                               "write 0x1000 0x1000",
+                                               "MEMGETBADBLOCK 0x2000",
+                                               "MEMUNLOCK 0x2000 0x1000",
+                                               "MEMERASE 0x2000 0x1000",
+                                               "write 0x2000 0x1000",
+                                               "MEMGETBADBLOCK 0x3000",
+                                               "lseek +0x1000",
+                                               "MEMGETBADBLOCK 0x4000",
+                                               "lseek +0x1000",
+                                               "MEMGETBADBLOCK 0x5000",
+                                               "MEMUNLOCK 0x5000 0x1000",
+                                               "MEMERASE 0x5000 0x1000",
+                                               "write 0x5000 0x1000"};
     EXPECT_EQ(fake.events, expected);
     EXPECT_EQ(block(0), old_block(0));
     EXPECT_EQ(block(1), img.substr(0, eb));
@@ -210,8 +214,9 @@ TEST_F(Flash, OpeningFailures) {
     EXPECT_EXIT(flash_image(missing.c_str(), device_.c_str()), testing::ExitedWithCode(1),
                 testing::Eq("ERROR: cannot open image '" + missing + "': " + strerror(ENOENT) + "\n"));
     make_image(image_bytes(10));
-    EXPECT_EXIT(flash_image(image_.c_str(), "NoSuchPartition"), testing::ExitedWithCode(1),
-                testing::Eq(std::string("mtd: cannot open NoSuchPartition\nERROR: flashing 'NoSuchPartition' failed\n")));
+    EXPECT_EXIT(
+        flash_image(image_.c_str(), "NoSuchPartition"), testing::ExitedWithCode(1),
+        testing::Eq(std::string("mtd: cannot open NoSuchPartition\nERROR: flashing 'NoSuchPartition' failed\n")));
     fake.getinfo_fails = true;
     EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
                 testing::Eq("mtd: MEMGETINFO failed for " + device_ + "\n" + failed()));
@@ -222,7 +227,8 @@ TEST_F(Flash, FailedBadBlockQueryExitsWithoutTheFlashingLine) {
     fake.badblock_query_fails_at = 2 * eb;
     make_image(image_bytes(3 * eb));
     run_options.verbosity = 0;
-    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1), testing::Eq(std::string("mtd: MEMGETBADBLOCK failed at 0x2000\n")));
+    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
+                testing::Eq(std::string("mtd: MEMGETBADBLOCK failed at 0x2000\n")));
 }
 
 TEST_F(Flash, ImageLargerThanTheGoodBlocks) {
@@ -231,7 +237,8 @@ TEST_F(Flash, ImageLargerThanTheGoodBlocks) {
     fake.bad_blocks = {eb};
     make_image(image_bytes(3 * eb));
     run_options.verbosity = 0;
-    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1), testing::Eq(std::string("mtd: MEMGETBADBLOCK failed at 0x3000\n")));
+    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
+                testing::Eq(std::string("mtd: MEMGETBADBLOCK failed at 0x3000\n")));
 
     // NOR: the erase past the end is refused.
     make_device(MTD_NORFLASH, 2);
@@ -258,11 +265,13 @@ TEST_F(Flash, ReadAndWriteErrors) {
     run_options.verbosity = 0;
 
     fake.read_script = {-EINTR, -EIO};
-    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1), testing::Eq("read: " + std::string(strerror(EIO)) + "\n" + failed()));
+    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
+                testing::Eq("read: " + std::string(strerror(EIO)) + "\n" + failed()));
 
     fake.read_script.clear();
     fake.write_script = {static_cast<int>(eb), 10, -EIO};
-    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1), testing::Eq("write: " + std::string(strerror(EIO)) + "\n" + failed()));
+    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
+                testing::Eq("write: " + std::string(strerror(EIO)) + "\n" + failed()));
 
     fake.write_script = {-EAGAIN, 0};
     EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
@@ -300,11 +309,11 @@ TEST_F(Flash, PositionsPastTwoAndFourGiBNeverWrap) {
     EXPECT_EQ(run(), "");
 
     std::vector<std::string> tail(fake.events.end() - 10, fake.events.end());
-    const std::vector<std::string> expected = {
-        "MEMGETBADBLOCK 0xfffe0000", "MEMUNLOCK 0xfffe0000 0x20000", "MEMERASE 0xfffe0000 0x20000",
-        "write 0xfffe0000 0x20000",  "MEMGETBADBLOCK 0x100000000",   "MEMERASE64 0x100000000 0x20000",
-        "write 0x100000000 0x20000", "MEMGETBADBLOCK 0x100020000",   "MEMERASE64 0x100020000 0x20000",
-        "write 0x100020000 0x20000"};
+    const std::vector<std::string> expected = {"MEMGETBADBLOCK 0xfffe0000",      "MEMUNLOCK 0xfffe0000 0x20000",
+                                               "MEMERASE 0xfffe0000 0x20000",    "write 0xfffe0000 0x20000",
+                                               "MEMGETBADBLOCK 0x100000000",     "MEMERASE64 0x100000000 0x20000",
+                                               "write 0x100000000 0x20000",      "MEMGETBADBLOCK 0x100020000",
+                                               "MEMERASE64 0x100020000 0x20000", "write 0x100020000 0x20000"};
     EXPECT_EQ(tail, expected);
     EXPECT_NE(std::find(fake.events.begin(), fake.events.end(), "MEMGETBADBLOCK 0x80000000"), fake.events.end())
         << "the query past 2 GiB gets the true position";

@@ -100,8 +100,7 @@ TEST_F(StageOne, StagingDirectoryMustBeOursAndClosed) {
 
     const std::string file = dir / "file";
     write_file(file, "");
-    EXPECT_EQ(capture_stderr([&] { EXPECT_EQ(check_staging_dir(file.c_str()), -1); }),
-              file + ": not a directory\n");
+    EXPECT_EQ(capture_stderr([&] { EXPECT_EQ(check_staging_dir(file.c_str()), -1); }), file + ": not a directory\n");
 
     if (geteuid() == 0) {
         const std::string foreign = dir / "foreign";

@@ -84,8 +84,7 @@ ScratchDir::ScratchDir() {
 
 ScratchDir::~ScratchDir() {
     nftw(
-        path_.c_str(),
-        [](const char *p, const struct stat *, int, struct FTW *) { return remove(p); }, 16,
+        path_.c_str(), [](const char *p, const struct stat *, int, struct FTW *) { return remove(p); }, 16,
         FTW_DEPTH | FTW_PHYS);
 }
 

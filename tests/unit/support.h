@@ -8,10 +8,10 @@
 // fresh tmpfs on /tmp (needs root). Tests that touch /tmp skip otherwise.
 bool private_tmp_ready();
 
-#define REQUIRE_PRIVATE_TMP()                                                                      \
-    do {                                                                                           \
-        if (!private_tmp_ready())                                                                  \
-            GTEST_SKIP() << "needs root for a private /tmp";                                       \
+#define REQUIRE_PRIVATE_TMP()                                                                                          \
+    do {                                                                                                               \
+        if (!private_tmp_ready())                                                                                      \
+            GTEST_SKIP() << "needs root for a private /tmp";                                                           \
     } while (0)
 
 // Runs fn with stderr (or stdout) redirected to a file and returns what it

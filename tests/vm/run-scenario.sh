@@ -1,0 +1,121 @@
+#!/bin/bash
+# Boots the AArch64 test guest with one scenario and judges the result.
+#
+#   run-scenario.sh --kernel IMAGE --busybox BUSYBOX --program REFLASHER \
+#                   --work DIR SCENARIO.sh [--data FILE]...
+#
+# The guest runs SCENARIO.sh (sourcing lib.sh) and prints "ok"/"not ok"
+# lines and a closing "RIG-END passed=N failed=M" on its serial console.
+# Lines "# rig: KEY VALUE" in the scenario set up the boot:
+#   append PARAMS   more kernel parameters (later ones override the layout's)
+#   restart         the scenario ends by restarting the guest (no RIG-END)
+#   timeout SECONDS how long the guest may run (default 120)
+# A file SCENARIO.host beside it, if present, runs on the host afterwards
+# (bash, with RIG_WORK, RIG_CONSOLE, RIG_DISK0, RIG_DISK1 set) and prints
+# its own "ok"/"not ok" lines.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+kernel= busybox= program= work= scenario=
+data=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --kernel) kernel=$2; shift 2 ;;
+    --busybox) busybox=$2; shift 2 ;;
+    --program) program=$2; shift 2 ;;
+    --work) work=$2; shift 2 ;;
+    --data) data+=("$2"); shift 2 ;;
+    *) scenario=$1; shift ;;
+    esac
+done
+[ -n "$kernel" ] && [ -n "$busybox" ] && [ -n "$program" ] && [ -n "$work" ] && [ -n "$scenario" ] || {
+    echo "usage: $0 --kernel IMAGE --busybox BUSYBOX --program REFLASHER --work DIR SCENARIO.sh" >&2
+    exit 2
+}
+name=$(basename "$scenario" .sh)
+
+rig_opt() { sed -n "s/^# rig: $1 *//p" "$scenario"; }
+
+# The device's flash layout:
+#  - "Firmware_1": block2mtd on the first disk (64 KiB erase blocks), so its
+#    contents can be checked on the host after a real restart;
+#  - mtdram (1 MiB, 64 KiB blocks): U-Boot, U-Config and Firmware_2;
+#  - nandsim: 8 MiB NAND, 128 KiB blocks, 2 KiB pages, blocks 2, 5 and 6
+#    of the chip bad: Preloader (blocks 0-1), Kernel_1 (2-17, its blocks 0,
+#    3 and 4 bad), RootFS_1 (the rest).
+layout="block2mtd.block2mtd=/dev/vda,65536,Firmware_1"
+layout+=" nandsim.id_bytes=0xec,0xa1,0x00,0x15 nandsim.overridesize=6 nandsim.badblocks=2,5,6"
+layout+=" \"mtdparts=mtdram test device:256k(U-Boot),256k(U-Config),-(Firmware_2);NAND 128MiB 1,8V 8-bit:256k(Preloader),2M(Kernel_1),-(RootFS_1)\""
+
+rm -rf "$work"
+mkdir -p "$work/root/bin" "$work/root/rig/data" "$work/root/usr/sbin" "$work/root/etc" \
+    "$work/root/proc" "$work/root/sys" "$work/root/dev"
+cp "$busybox" "$work/root/bin/busybox"
+cp "$here/init" "$work/root/init"
+cp "$here/init2" "$here/lib.sh" "$work/root/rig/"
+cp "$scenario" "$work/root/rig/scenario.sh"
+cp "$program" "$work/root/usr/sbin/reflasher"
+chmod 0755 "$work/root/init" "$work/root/rig/init2" "$work/root/usr/sbin/reflasher"
+for f in "${data[@]+"${data[@]}"}"; do cp "$f" "$work/root/rig/data/"; done
+(cd "$work/root" && find . | cpio -o -H newc --quiet -R 0:0) | gzip -1 >"$work/initrd.cpio.gz"
+
+# Disks (virtio-mmio names them in reverse order of their devices, hence
+# the order on the QEMU command line): the first, /dev/vda, holds Firmware_1, every 64 KiB block filled with its own
+# byte (0x10 + block number) so that untouched blocks can be recognised;
+# the second is a spare for partitions that scenarios add at run time.
+"$here/pattern-disk.sh" "$work/disk0.img" 64
+"$here/pattern-disk.sh" "$work/disk1.img" 32
+
+timeout_s=$(rig_opt timeout); timeout_s=${timeout_s:-120}
+append="console=ttyAMA0 loglevel=1 rdinit=/init rig.scenario=$name $layout $(rig_opt append)"
+
+set +e
+timeout "$timeout_s" qemu-system-aarch64 -M virt -cpu cortex-a53 -accel tcg -m 512 -nographic -no-reboot \
+    -kernel "$kernel" -initrd "$work/initrd.cpio.gz" -append "$append" \
+    -drive file="$work/disk0.img",format=raw,if=none,id=d0 -drive file="$work/disk1.img",format=raw,if=none,id=d1 \
+    -device virtio-blk-device,drive=d1 -device virtio-blk-device,drive=d0 \
+    </dev/null >"$work/console.raw" 2>&1
+qemu_rc=$?
+set -e
+tr -d '\r' <"$work/console.raw" >"$work/console.log"
+
+echo "== guest console ($name) =="
+sed -n '/^RIG-START/,$p' "$work/console.log"
+
+fail=0
+if [ "$qemu_rc" -eq 124 ]; then
+    echo "not ok - guest did not finish within ${timeout_s}s"
+    fail=1
+fi
+grep -q '^RIG-START' "$work/console.log" || { echo "not ok - scenario never started"; fail=1; }
+grep -q '^not ok' "$work/console.log" && fail=1
+if [ -n "$(rig_opt restart)" ]; then
+    if grep -q '^RIG-END' "$work/console.log"; then
+        echo "not ok - the guest was expected to restart but finished its scenario"
+        fail=1
+    else
+        echo "ok - the guest restarted"
+    fi
+else
+    end=$(grep '^RIG-END' "$work/console.log" || true)
+    case "$end" in
+    "RIG-END passed="[1-9]*" failed=0") ;;
+    *) echo "not ok - scenario did not end cleanly: ${end:-no RIG-END line}"; fail=1 ;;
+    esac
+fi
+
+host_checks="${scenario%.sh}.host"
+if [ -f "$host_checks" ]; then
+    echo "== host checks ($name) =="
+    out=$(RIG_WORK="$work" RIG_CONSOLE="$work/console.log" RIG_DISK0="$work/disk0.img" \
+          RIG_DISK1="$work/disk1.img" bash "$host_checks" 2>&1) || fail=1
+    echo "$out"
+    echo "$out" | grep -q '^not ok' && fail=1
+    echo "$out" | grep -q '^ok' || { echo "not ok - host checks reported nothing"; fail=1; }
+fi
+
+if [ "$fail" -ne 0 ]; then
+    echo "SCENARIO $name: FAILED"
+    exit 1
+fi
+echo "SCENARIO $name: passed"

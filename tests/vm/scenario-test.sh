@@ -1,0 +1,7 @@
+#!/bin/sh
+# scenario-test.sh CACHE PROGRAM WORKDIR SCENARIO: one guest test for ctest.
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+kernel=$("$here/build-kernel.sh" "$1")
+busybox=$("$here/fetch-busybox.sh" "$1")
+exec "$here/run-scenario.sh" --kernel "$kernel" --busybox "$busybox" --program "$2" --work "$3" "$4"
