@@ -77,3 +77,59 @@ ff_bytes() { head -c "$1" /dev/zero | tr '\000' '\377'; }
 same_bytes() { check "$1" cmp -s "$2" "$3"; }
 
 rig_finish() { echo "RIG-END passed=$RIG_PASS failed=$RIG_FAIL"; }
+
+# errtext N: the C library's text for error number N, as the program sees it.
+errtext() { rig_helper strerror "$1"; }
+
+# ns_rf ARGS...: runs the program as the first process of mount and PID
+# namespaces of its own, so its root switch and its restart end only that
+# namespace (a restart shows as status 129, SIGHUP). The program's own
+# output goes to /tmp/rf.out and /tmp/rf.err; the shell's goes elsewhere.
+ns_rf() {
+    unshare -m -p -f sh -c 'exec reflasher "$@" >/tmp/rf.out 2>/tmp/rf.err' reflasher "$@" 2>/tmp/ns.err
+    RF_RC=$?
+    # The read-only remount of the old root reaches the guest's root too.
+    mount -o remount,rw /
+}
+
+# ns_sh SCRIPT ARGS...: like ns_rf, but runs a shell script first (to set up
+# mounts inside the namespace); the script ends with exec reflasher.
+ns_sh() {
+    script=$1
+    shift
+    unshare -m -p -f sh -c "$script" ns "$@" >/tmp/rf.out 2>/tmp/rf.err
+    RF_RC=$?
+    mount -o remount,rw /
+}
+
+# Standard error without the progress echoes.
+err_without_progress() { grep -v '^upgrade: ' /tmp/rf.err; }
+
+# The progress echoes of a complete stage-two run on partition $2 with image $1.
+stage2_progress() {
+    cat <<END
+upgrade: Stage2 started: image=$1 part=$2
+upgrade: ramfs: bind-mounting /tmp/root
+upgrade: ramfs: creating pivot directories
+upgrade: ramfs: moving /proc
+upgrade: ramfs: pivot_root /tmp/root -> /tmp/root/mnt
+upgrade: ramfs: moving /sys, /dev, /tmp
+upgrade: ramfs: remounting old root read-only
+upgrade: ramfs: detaching old root
+upgrade: ramfs: switch complete
+upgrade: Performing system upgrade...
+upgrade: Writing $1 to mtd partition '$2'
+END
+}
+
+# pattern_block N SIZE: SIZE bytes of the host's pattern for 64 KiB block N
+# of a block2mtd disk (0x10 + N).
+pattern_block() { head -c "$2" /dev/zero | tr '\000' "\\$(printf '%03o' $(((0x10 + $1) % 256)))"; }
+
+# fill_nand_block NAME N BYTE: writes block N of an erased NAND partition
+# with one repeated byte (octal escape), so that an erase would show.
+fill_nand_block() {
+    i=$(mtd_index "$1")
+    es=$(cat "/sys/class/mtd/mtd$i/erasesize")
+    head -c "$es" /dev/zero | tr '\000' "$3" | dd of="/dev/mtd$i" bs="$es" seek="$2" conv=notrunc 2>/dev/null
+}

@@ -2,7 +2,7 @@
 # Boots the AArch64 test guest with one scenario and judges the result.
 #
 #   run-scenario.sh --kernel IMAGE --busybox BUSYBOX --program REFLASHER \
-#                   --work DIR SCENARIO.sh [--data FILE]...
+#                   --helper RIG_HELPER --work DIR SCENARIO.sh [--data FILE]...
 #
 # The guest runs SCENARIO.sh (sourcing lib.sh) and prints "ok"/"not ok"
 # lines and a closing "RIG-END passed=N failed=M" on its serial console.
@@ -10,26 +10,30 @@
 #   append PARAMS   more kernel parameters (later ones override the layout's)
 #   restart         the scenario ends by restarting the guest (no RIG-END)
 #   timeout SECONDS how long the guest may run (default 120)
+#   data NAME SIZE  a file of SIZE random bytes, made on the host, at
+#                   /rig/data/NAME in the guest and RIG_WORK/data/NAME here
 # A file SCENARIO.host beside it, if present, runs on the host afterwards
 # (bash, with RIG_WORK, RIG_CONSOLE, RIG_DISK0, RIG_DISK1 set) and prints
 # its own "ok"/"not ok" lines.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-kernel= busybox= program= work= scenario=
+kernel= busybox= program= helper= work= scenario=
 data=()
 while [ $# -gt 0 ]; do
     case "$1" in
     --kernel) kernel=$2; shift 2 ;;
     --busybox) busybox=$2; shift 2 ;;
     --program) program=$2; shift 2 ;;
+    --helper) helper=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
     --data) data+=("$2"); shift 2 ;;
     *) scenario=$1; shift ;;
     esac
 done
-[ -n "$kernel" ] && [ -n "$busybox" ] && [ -n "$program" ] && [ -n "$work" ] && [ -n "$scenario" ] || {
-    echo "usage: $0 --kernel IMAGE --busybox BUSYBOX --program REFLASHER --work DIR SCENARIO.sh" >&2
+[ -n "$kernel" ] && [ -n "$busybox" ] && [ -n "$program" ] && [ -n "$helper" ] && [ -n "$work" ] &&
+    [ -n "$scenario" ] || {
+    echo "usage: $0 --kernel IMAGE --busybox BUSYBOX --program REFLASHER --helper HELPER --work DIR SCENARIO.sh" >&2
     exit 2
 }
 name=$(basename "$scenario" .sh)
@@ -55,8 +59,14 @@ cp "$here/init" "$work/root/init"
 cp "$here/init2" "$here/lib.sh" "$work/root/rig/"
 cp "$scenario" "$work/root/rig/scenario.sh"
 cp "$program" "$work/root/usr/sbin/reflasher"
-chmod 0755 "$work/root/init" "$work/root/rig/init2" "$work/root/usr/sbin/reflasher"
-for f in "${data[@]+"${data[@]}"}"; do cp "$f" "$work/root/rig/data/"; done
+cp "$helper" "$work/root/usr/sbin/rig_helper"
+chmod 0755 "$work/root/init" "$work/root/rig/init2" "$work/root/usr/sbin/reflasher" "$work/root/usr/sbin/rig_helper"
+mkdir -p "$work/data"
+for f in "${data[@]+"${data[@]}"}"; do cp "$f" "$work/data/"; done
+while read -r dname dsize; do
+    [ -n "$dname" ] && head -c "$dsize" /dev/urandom >"$work/data/$dname"
+done < <(rig_opt data)
+cp -r "$work/data/." "$work/root/rig/data/"
 (cd "$work/root" && find . | cpio -o -H newc --quiet -R 0:0) | gzip -1 >"$work/initrd.cpio.gz"
 
 # Disks (virtio-mmio names them in reverse order of their devices, hence
