@@ -133,3 +133,12 @@ fill_nand_block() {
     es=$(cat "/sys/class/mtd/mtd$i/erasesize")
     head -c "$es" /dev/zero | tr '\000' "$3" | dd of="/dev/mtd$i" bs="$es" seek="$2" conv=notrunc 2>/dev/null
 }
+
+# Clears what earlier runs left in /tmp.
+reset_tmp() { rm -rf /tmp/root /tmp/reflasher.img /tmp/reflasher.log; }
+
+# absent DESC PATH
+absent() { if [ -e "$2" ] || [ -L "$2" ]; then not_ok "$1"; else ok "$1"; fi; }
+
+# mode_of PATH: permission bits in octal.
+mode_of() { stat -c %a "$1"; }

@@ -1,0 +1,152 @@
+# Stage one's image check against real partitions, and its refusals before
+# anything is staged. Firmware_1 is block2mtd, 4 MiB.
+SIZE=$(mtd_size Firmware_1)
+FAILED="ERROR: image check failed (use -F to override)"
+mkdir -p /root /tmpdata
+
+# The four check messages, each alone, each ending the run.
+reset_tmp
+mkdir -p /tmp/adir
+run_rf -T /tmp/adir
+expect_eq "not regular: exit 1" 1 "$RF_RC"
+expect_file "not regular: message" /tmp/rf.err "'/tmp/adir' is not a regular file
+$FAILED
+"
+: >/tmp/empty.bin
+run_rf -T /tmp/empty.bin
+expect_file "empty: message, no partition lookup" /tmp/rf.err "image is empty
+$FAILED
+"
+make_image /tmp/fw.bin 100000
+run_rf -T --part Nope /tmp/fw.bin
+expect_file "unlisted partition: message" /tmp/rf.err "cannot find mtd partition 'Nope'
+$FAILED
+"
+make_image /tmp/exact.bin "$SIZE"
+run_rf -T /tmp/exact.bin
+expect_eq "exact fit passes" "0 Image check passed." "$RF_RC $(cat /tmp/rf.out)"
+make_image /tmp/over.bin $((SIZE + 1))
+run_rf -T -q /tmp/over.bin
+expect_eq "one byte over: exit 1" 1 "$RF_RC"
+expect_file "one byte over: sizes, even when quiet" /tmp/rf.err "image is $((SIZE + 1)) bytes, 'Firmware_1' holds only $SIZE bytes
+$FAILED
+"
+
+# -T -F with an unlisted partition: both lines, then the pass.
+run_rf -T -F --part Nope /tmp/fw.bin
+expect_eq "-T -F: exit 0" 0 "$RF_RC"
+expect_file "-T -F: both lines on stderr" /tmp/rf.err "cannot find mtd partition 'Nope'
+Image check failed but --force given - will update anyway!
+"
+expect_file "-T -F: passed on stdout" /tmp/rf.out "Image check passed.
+"
+
+# Images under /tmp are used in place: absolute, relative from /tmp, and
+# through a link from outside.
+reset_tmp
+run_rf -T /tmp/fw.bin
+(cd /tmp && reflasher -T fw.bin >/tmp/rf2.out 2>/tmp/rf2.err)
+ln -sf /tmp/fw.bin /root/link-into-tmp
+run_rf -T /root/link-into-tmp
+expect_eq "in place: all three pass" "Image check passed." "$(cat /tmp/rf.out)"
+expect_eq "in place: relative path passes" "Image check passed." "$(cat /tmp/rf2.out)"
+absent "in place: nothing staged" /tmp/reflasher.img
+absent "in place: nothing logged" /tmp/reflasher.log
+
+# Images outside /tmp are copied with mode 0644, and so is a link in /tmp
+# that leads outside; /tmpdata is not /tmp.
+for src in /root/fw-out.bin /tmp/link-out /tmpdata/fw.bin; do
+    reset_tmp
+    make_image /root/fw-out.bin 70000
+    chmod 0600 /root/fw-out.bin
+    ln -sf /root/fw-out.bin /tmp/link-out
+    cp /root/fw-out.bin /tmpdata/fw.bin
+    run_rf -T "$src"
+    expect_eq "$src: staged and passed" "0 Image check passed." "$RF_RC $(cat /tmp/rf.out)"
+    expect_file "$src: copy line on stderr" /tmp/rf.err "upgrade: Image not in /tmp, copying to /tmp/reflasher.img
+"
+    same_bytes "$src: staged copy holds the image" /root/fw-out.bin /tmp/reflasher.img
+    expect_eq "$src: staged copy mode" 644 "$(mode_of /tmp/reflasher.img)"
+    expect_file "$src: copy line in the log" /tmp/reflasher.log "upgrade: Image not in /tmp, copying to /tmp/reflasher.img
+"
+done
+
+# A directory outside /tmp fails in the copy; the copy is left empty.
+mkdir -p /root/adir
+run_rf -T /root/adir
+expect_file "directory outside /tmp: cp line and fatal" /tmp/rf.err "upgrade: Image not in /tmp, copying to /tmp/reflasher.img
+cp: read /root/adir: $(errtext 21)
+ERROR: cannot copy image to tmpfs
+"
+expect_eq "directory outside /tmp: empty staged copy" 0 "$(stat -c %s /tmp/reflasher.img)"
+
+# A missing image: the path as typed, nothing staged or logged.
+reset_tmp
+run_rf -T missing/fw.bin
+expect_file "missing image" /tmp/rf.err "ERROR: image not found: missing/fw.bin
+"
+absent "missing image: nothing logged" /tmp/reflasher.log
+
+# Protected names: -T never reaches the guard; without it, the refusal
+# comes before /tmp/root exists.
+run_rf -T --part Firmware_2 /tmp/fw.bin
+expect_eq "protected with -T passes" "0 Image check passed." "$RF_RC $(cat /tmp/rf.out)"
+run_rf -F --part Firmware_2 /tmp/fw.bin
+expect_eq "protected: exit 1" 1 "$RF_RC"
+expect_file "protected: refusal" /tmp/rf.err "ERROR: refusing to write to protected partition 'Firmware_2'
+"
+absent "protected: /tmp/root not created" /tmp/root
+
+# Planted links are never followed.
+reset_tmp
+echo old >/root/victim
+ln -s /root/victim /tmp/reflasher.img
+run_rf -T /root/fw-out.bin
+expect_file "link at the staged image: refused" /tmp/rf.err "upgrade: Image not in /tmp, copying to /tmp/reflasher.img
+cp: open /tmp/reflasher.img: $(errtext 40)
+ERROR: cannot copy image to tmpfs
+"
+expect_eq "link at the staged image: target untouched" old "$(cat /root/victim)"
+
+reset_tmp
+mkdir -p /tmp/root/sbin
+ln -s /root/victim /tmp/root/sbin/reflasher
+run_rf -q /tmp/fw.bin
+expect_file "link at the program copy: refused" /tmp/rf.err "cp: open /tmp/root/sbin/reflasher: $(errtext 40)
+ERROR: cannot stage self into tmpfs
+"
+expect_eq "link at the program copy: target untouched" old "$(cat /root/victim)"
+
+reset_tmp
+mkdir -p /root/elsewhere
+ln -s /root/elsewhere /tmp/root
+run_rf -q /tmp/fw.bin
+expect_file "link at /tmp/root: refused" /tmp/rf.err "/tmp/root: is a symbolic link
+ERROR: unsafe staging directory /tmp/root
+"
+absent "link at /tmp/root: nothing made behind it" /root/elsewhere/sbin
+rm /tmp/root
+
+mkdir -p /tmp/root
+chown 1000 /tmp/root
+run_rf -q /tmp/fw.bin
+expect_file "foreign /tmp/root: refused" /tmp/rf.err "/tmp/root: owned by uid 1000, not by uid 0
+ERROR: unsafe staging directory /tmp/root
+"
+absent "foreign /tmp/root: nothing copied" /tmp/root/sbin/reflasher
+reset_tmp
+mkdir -p /tmp/root/sbin
+chmod 0777 /tmp/root/sbin
+run_rf -q /tmp/fw.bin
+expect_file "open /tmp/root/sbin: refused" /tmp/rf.err "/tmp/root/sbin: writable by group or others (mode 0777)
+ERROR: unsafe staging directory /tmp/root/sbin
+"
+absent "open /tmp/root/sbin: nothing copied" /tmp/root/sbin/reflasher
+
+# /tmp/root as a regular file: the directory step fails.
+reset_tmp
+: >/tmp/root
+run_rf -q /tmp/fw.bin
+expect_file "regular file at /tmp/root" /tmp/rf.err "ERROR: mkdir /tmp/root/sbin failed
+"
+rm -f /tmp/root
