@@ -39,6 +39,7 @@ done
 name=$(basename "$scenario" .sh)
 
 rig_opt() { sed -n "s/^# rig: $1 *//p" "$scenario"; }
+rig_flag() { grep -q "^# rig: $1\$" "$scenario"; }
 
 # The device's flash layout:
 #  - "Firmware_1": block2mtd on the first disk (64 KiB erase blocks), so its
@@ -99,7 +100,7 @@ if [ "$qemu_rc" -eq 124 ]; then
 fi
 grep -q '^RIG-START' "$work/console.log" || { echo "not ok - scenario never started"; fail=1; }
 grep -q '^not ok' "$work/console.log" && fail=1
-if [ -n "$(rig_opt restart)" ]; then
+if rig_flag restart; then
     if grep -q '^RIG-END' "$work/console.log"; then
         echo "not ok - the guest was expected to restart but finished its scenario"
         fail=1

@@ -1,0 +1,53 @@
+# Helpers for the host-side checks of guest scenarios (bash).
+
+# expect_disk_image DISK IMAGE ERASESIZE BLOCKS: the disk starts with the
+# image, padded with 0xFF to a whole erase block; every later block still
+# holds the rig's pattern (block i filled with 0x10 + i).
+expect_disk_image() {
+    local disk=$1 image=$2 es=$3 total=$4
+    local size blocks padded
+    size=$(stat -c %s "$image")
+    blocks=$(((size + es - 1) / es))
+    padded=$((blocks * es))
+    if cmp -s -n "$size" "$disk" "$image"; then
+        echo "ok - disk holds the image byte for byte"
+    else
+        echo "not ok - disk holds the image byte for byte"
+    fi
+    if [ "$(tail -c +$((size + 1)) "$disk" | head -c $((padded - size)) | tr -d '\377' | wc -c)" -eq 0 ]; then
+        echo "ok - last block filled with 0xFF"
+    else
+        echo "not ok - last block filled with 0xFF"
+    fi
+    local expected
+    expected=$(mktemp)
+    for ((i = blocks; i < total; i++)); do
+        head -c "$es" /dev/zero | tr '\0' "\\$(printf '%03o' $(((0x10 + i) % 256)))"
+    done >"$expected"
+    if tail -c +$((padded + 1)) "$disk" | cmp -s - "$expected"; then
+        echo "ok - blocks past the image keep their old contents"
+    else
+        echo "not ok - blocks past the image keep their old contents"
+    fi
+    rm -f "$expected"
+}
+
+# expect_console_order CONSOLE LINE...: the lines appear whole, in order.
+expect_console_order() {
+    local console=$1 from=1 n
+    shift
+    for line in "$@"; do
+        n=$(tail -n +"$from" "$console" | grep -n -x -F -- "$line" | head -n 1 | cut -d: -f1)
+        if [ -z "$n" ]; then
+            echo "not ok - console shows, in order: $line"
+            return
+        fi
+        from=$((from + n))
+    done
+    echo "ok - console shows the ${#} lines in order"
+}
+
+# expect_console_lacks CONSOLE LINE
+expect_console_lacks() {
+    if grep -q -x -F -- "$2" "$1"; then echo "not ok - console lacks: $2"; else echo "ok - console lacks: $2"; fi
+}

@@ -1,0 +1,64 @@
+# Stage two's failure paths and the cache drop.
+make_image /tmp/img 70000
+
+# Started by hand without /tmp/root: the bind mount fails, nothing mounted.
+reset_tmp
+before=$(cat /proc/self/mountinfo | wc -l)
+run_rf --stage2 /tmp/img
+expect_eq "no /tmp/root: exit 1" 1 "$RF_RC"
+expect_file "no /tmp/root: lines" /tmp/rf.err "upgrade: Stage2 started: image=/tmp/img part=Firmware_1
+upgrade: ramfs: bind-mounting /tmp/root
+mount /tmp/root -> /tmp/root: $(errtext 2)
+ERROR: bind mount failed
+"
+expect_eq "no /tmp/root: nothing mounted" "$before" "$(cat /proc/self/mountinfo | wc -l)"
+
+# The cache drop happens only when /etc/diag.sh exists. A file bound over
+# drop_caches inside the namespace shows what was written.
+drop_run() {
+    echo untouched >/tmp/drop
+    ns_sh 'mount --bind /tmp/drop /proc/sys/vm/drop_caches && exec reflasher "$@"' --stage2 -q /tmp/img
+}
+reset_tmp
+rm -f /etc/diag.sh
+drop_run
+expect_eq "without diag.sh: run ends at the bind mount" 1 "$RF_RC"
+expect_eq "without diag.sh: caches not dropped" untouched "$(cat /tmp/drop)"
+echo '#!/bin/sh' >/etc/diag.sh
+drop_run
+expect_eq "with diag.sh: run ends at the bind mount" 1 "$RF_RC"
+expect_file "with diag.sh: exactly the byte 3" /tmp/drop "3"
+rm -f /etc/diag.sh
+
+# A protected name given to stage two directly: refused after the switch,
+# nothing written, no restart.
+reset_tmp
+mkdir -p /tmp/root
+read_blocks Firmware_2 0 8 >/tmp/before
+ns_rf --stage2 --part Firmware_2 /tmp/img
+expect_eq "protected in stage two: exit 1, no restart" 1 "$RF_RC"
+expect_file "protected in stage two: refused after the switch" /tmp/rf.err \
+"upgrade: Stage2 started: image=/tmp/img part=Firmware_2
+upgrade: ramfs: bind-mounting /tmp/root
+upgrade: ramfs: creating pivot directories
+upgrade: ramfs: moving /proc
+upgrade: ramfs: pivot_root /tmp/root -> /tmp/root/mnt
+upgrade: ramfs: moving /sys, /dev, /tmp
+upgrade: ramfs: remounting old root read-only
+upgrade: ramfs: detaching old root
+upgrade: ramfs: switch complete
+upgrade: Performing system upgrade...
+ERROR: refusing to write to protected partition 'Firmware_2'
+"
+read_blocks Firmware_2 0 8 >/tmp/after
+same_bytes "protected in stage two: Firmware_2 unchanged" /tmp/before /tmp/after
+
+# A missing image after the switch.
+ns_rf --stage2 -q /tmp/no-such-image
+expect_file "missing image in stage two" /tmp/rf.err "ERROR: cannot open image '/tmp/no-such-image': $(errtext 2)
+"
+
+# Leftover pivot directories are accepted.
+check "pivot directories left from earlier runs" test -d /tmp/root/mnt
+ns_rf --stage2 -q --part Firmware_1 /tmp/img
+expect_eq "rerun over leftovers: restarted" 129 "$RF_RC"

@@ -1,0 +1,69 @@
+# Whole upgrades from the administrator's command line, each in mount and
+# PID namespaces of its own: the restart ends the namespace (SIGHUP).
+mkdir -p /root
+EB_NAND=131072
+
+# NAND with bad blocks (Kernel_1: blocks 0, 3 and 4 bad), image outside /tmp.
+reset_tmp
+make_image /root/kernel.bin $((3 * EB_NAND + 1000))
+ns_rf --part Kernel_1 /root/kernel.bin
+expect_eq "NAND: restarted" 129 "$RF_RC"
+expect_file "NAND: everything on stderr, in order" /tmp/rf.err "upgrade: Image not in /tmp, copying to /tmp/reflasher.img
+upgrade: Commencing upgrade. Closing all shell sessions.
+upgrade: Staging self into /tmp/root/sbin/reflasher
+upgrade: Re-exec into tmpfs copy
+$(stage2_progress /tmp/reflasher.img Kernel_1)
+Writing to Kernel_1 ...
+Skipping bad block at 0x00000000
+Skipping bad block at 0x00060000
+Skipping bad block at 0x00080000
+Done.
+upgrade: Upgrade completed
+upgrade: Rebooting system...
+"
+expect_file "NAND: the log, but for the line written between pivot and move" /tmp/reflasher.log \
+"upgrade: Image not in /tmp, copying to /tmp/reflasher.img
+upgrade: Commencing upgrade. Closing all shell sessions.
+upgrade: Staging self into /tmp/root/sbin/reflasher
+upgrade: Re-exec into tmpfs copy
+upgrade: Stage2 started: image=/tmp/reflasher.img part=Kernel_1
+upgrade: ramfs: bind-mounting /tmp/root
+upgrade: ramfs: creating pivot directories
+upgrade: ramfs: moving /proc
+upgrade: ramfs: pivot_root /tmp/root -> /tmp/root/mnt
+upgrade: ramfs: remounting old root read-only
+upgrade: ramfs: detaching old root
+upgrade: ramfs: switch complete
+upgrade: Performing system upgrade...
+upgrade: Writing /tmp/reflasher.img to mtd partition 'Kernel_1'
+upgrade: Upgrade completed
+upgrade: Rebooting system...
+"
+expect_file "NAND: that line is in the RAM tree's own /tmp" /tmp/root/tmp/reflasher.log \
+"upgrade: ramfs: moving /sys, /dev, /tmp
+"
+{ read_blocks Kernel_1 1 2; read_blocks Kernel_1 5 2; } >/tmp/got
+{ cat /root/kernel.bin; ff_bytes $((EB_NAND - 1000)); } >/tmp/want
+same_bytes "NAND: image on the good blocks, byte for byte" /tmp/want /tmp/got
+check "NAND: the guest's mounts are as before" grep -q ' /tmp tmpfs ' /proc/mounts
+
+# NOR (block2mtd Firmware_1), the default partition, quiet: nothing on
+# stderr, everything in the log.
+reset_tmp
+make_image /root/fw.bin 300000
+ns_rf -q /root/fw.bin
+expect_eq "NOR: restarted" 129 "$RF_RC"
+expect_file "NOR -q: stderr silent" /tmp/rf.err ""
+expect_eq "NOR -q: log complete" "upgrade: Rebooting system..." "$(tail -n 1 /tmp/reflasher.log)"
+read_blocks Firmware_1 0 5 >/tmp/got
+{ cat /root/fw.bin; ff_bytes $((5 * 65536 - 300000)); } >/tmp/want
+same_bytes "NOR: image byte for byte" /tmp/want /tmp/got
+read_blocks Firmware_1 5 1 >/tmp/got
+pattern_block 5 65536 >/tmp/want
+same_bytes "NOR: block after the image untouched" /tmp/want /tmp/got
+
+# A second run appends to the log instead of truncating it.
+lines=$(wc -l </tmp/reflasher.log)
+rm -rf /tmp/reflasher.img
+ns_rf -q /root/fw.bin
+expect_eq "second run appends" $((lines * 2)) "$(wc -l </tmp/reflasher.log)"
