@@ -17,9 +17,8 @@ step() {
 }
 
 # The static AArch64 program that runs in the guest, and its unit tests.
-cmake -S . -B build/aarch64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
-      -DREFLASHER_STATIC=ON >/dev/null
-cmake --build build/aarch64
+source scripts/common.sh
+build_aarch64
 # The host build, which also drives the guest.
 cmake -S . -B build/host -G Ninja -DREFLASHER_GUEST_BINARY="$root/build/aarch64/reflasher" \
       -DREFLASHER_VM_CACHE="$cache" >/dev/null
