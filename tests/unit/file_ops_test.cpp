@@ -145,11 +145,11 @@ TEST_F(MakeDirs, CreatesParentsAndAcceptsExisting) {
 
 TEST_F(MakeDirs, RelativePathsBelowTheCurrentDirectory) {
     ScratchDir dir;
-    char cwd[4096];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    ASSERT_EQ(chdir(dir.path().c_str()), 0);
-    EXPECT_EQ(make_dirs("a/b/c"), 0);
-    ASSERT_EQ(chdir(cwd), 0);
+    {
+        KeepCwd keep;
+        ASSERT_EQ(chdir(dir.path().c_str()), 0);
+        EXPECT_EQ(make_dirs("a/b/c"), 0);
+    }
     EXPECT_TRUE(is_dir(dir / "a/b/c"));
 }
 

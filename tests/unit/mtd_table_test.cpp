@@ -171,12 +171,10 @@ TEST(MtdTable, ListedPartitionWithoutNodeFailsWithoutTryingTheName) {
     MtdTree t;
     // The name is also a path that exists, but the listed entry decides.
     write_file(t.path("Listed"), "path");
-    char cwd[4096];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    KeepCwd keep;
     ASSERT_EQ(chdir(t.path("").c_str()), 0);
     t.table(std::string(header) + "mtd9: 0 0 \"Listed\"\n");
     EXPECT_EQ(t.open_tag("Listed"), "fail:" + std::to_string(ENOENT));
-    ASSERT_EQ(chdir(cwd), 0);
 }
 
 } // namespace

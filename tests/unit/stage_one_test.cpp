@@ -27,9 +27,8 @@ TEST_F(StageOne, ImageOutsideTmpIsStagedBeforeTheCheck) {
     REQUIRE_PRIVATE_TMP();
     if (access(paths::proc_mtd, F_OK) == 0)
         GTEST_SKIP() << "this machine has MTD partitions";
-    ScratchDir tmp;
-    // The image lies outside /tmp: the build tree.
-    const std::string image = "image-outside-tmp.bin";
+    ASSERT_NE(outside_tmp_dir(), nullptr);
+    const std::string image = std::string(outside_tmp_dir()) + "/image-outside-tmp.bin";
     write_file(image, "firmware bytes", 0600);
     run_options.test_only = true;
     run_options.force = true;
@@ -66,7 +65,8 @@ TEST_F(StageOne, FailedChecksWithoutForce) {
 
 TEST_F(StageOne, PlantedLinkAtStagedImageIsRefused) {
     REQUIRE_PRIVATE_TMP();
-    const std::string image = "image-for-link-test.bin";
+    ASSERT_NE(outside_tmp_dir(), nullptr);
+    const std::string image = std::string(outside_tmp_dir()) + "/image-for-link-test.bin";
     write_file(image, "new");
     write_file("/tmp/victim", "old");
     unlink(paths::staged_image);

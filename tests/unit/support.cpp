@@ -88,4 +88,14 @@ ScratchDir::~ScratchDir() {
         FTW_DEPTH | FTW_PHYS);
 }
 
+KeepCwd::KeepCwd() : fd_(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+
+KeepCwd::~KeepCwd() {
+    if (fd_ >= 0) {
+        if (fchdir(fd_) != 0)
+            ADD_FAILURE() << "cannot return to the working directory";
+        close(fd_);
+    }
+}
+
 void reset_options_for_test() { reset_run_options(); }

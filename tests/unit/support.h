@@ -8,6 +8,23 @@
 // fresh tmpfs on /tmp (needs root). Tests that touch /tmp skip otherwise.
 bool private_tmp_ready();
 
+// A private scratch directory outside /tmp (set up with the private /tmp),
+// or null.
+const char *outside_tmp_dir();
+
+// Remembers the working directory and goes back to it at the end of the
+// scope (by descriptor: its path may be hidden under the private /tmp).
+class KeepCwd {
+  public:
+    KeepCwd();
+    ~KeepCwd();
+    KeepCwd(const KeepCwd &) = delete;
+    KeepCwd &operator=(const KeepCwd &) = delete;
+
+  private:
+    int fd_;
+};
+
 #define REQUIRE_PRIVATE_TMP()                                                                                          \
     do {                                                                                                               \
         if (!private_tmp_ready())                                                                                      \

@@ -11,6 +11,7 @@
 namespace {
 
 bool g_private_tmp = false;
+const char *g_outside_tmp = nullptr;
 
 bool make_private_tmp() {
     if (geteuid() != 0)
@@ -19,12 +20,23 @@ bool make_private_tmp() {
         return false;
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         return false;
-    return mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") == 0;
+    if (mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0)
+        return false;
+    // A scratch file system outside /tmp too, for images that must be
+    // copied (the build tree itself may lie under /tmp).
+    for (const char *dir : {"/mnt", "/srv", "/opt"}) {
+        if (mount("tmpfs", dir, "tmpfs", 0, "mode=0755") == 0) {
+            g_outside_tmp = dir;
+            break;
+        }
+    }
+    return true;
 }
 
 } // namespace
 
 bool private_tmp_ready() { return g_private_tmp; }
+const char *outside_tmp_dir() { return g_outside_tmp; }
 
 int main(int argc, char **argv) {
     testing::InitGoogleTest(&argc, argv);
