@@ -1,40 +1,36 @@
 #include "main/log.h"
 #include "main/options.h"
+#include "main/text.h"
 #include "stage1/stage_one.h"
 #include "stage2/stage_two.h"
 
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 RunOptions run_options = {1, false, false, default_part_name};
 
 void reset_run_options() { run_options = RunOptions{1, false, false, default_part_name}; }
 
 void print_usage() {
-    fprintf(stderr,
-            "Usage: reflasher [-T] [-F] [-q|-v] [--part NAME] <image-file>\n"
-            "\n"
-            "  -T, --test       verify image but do not flash\n"
-            "  -F, --force      ignore image check failures (dangerous!)\n"
-            "  -q               less verbose\n"
-            "  -v               more verbose\n"
-            "      --part NAME  MTD partition name (default: %s)\n"
-            "  -h, --help       this help\n"
-            "\n"
-            "Configuration is NOT preserved across the upgrade.\n",
-            default_part_name);
+    print_to(stderr,
+             "Usage: reflasher [-T] [-F] [-q|-v] [--part NAME] <image-file>\n"
+             "\n"
+             "  -T, --test       verify image but do not flash\n"
+             "  -F, --force      ignore image check failures (dangerous!)\n"
+             "  -q               less verbose\n"
+             "  -v               more verbose\n"
+             "      --part NAME  MTD partition name (default: %s)\n"
+             "  -h, --help       this help\n"
+             "\n"
+             "Configuration is NOT preserved across the upgrade.\n",
+             default_part_name);
 }
 
 namespace {
 
 bool is(const char *arg, const char *option) { return strcmp(arg, option) == 0; }
-
-// atoi's rules (leading blanks, a sign, digits up to the first non-digit,
-// 0 without digits) without atoi's undefined behaviour on overflow: the
-// value is narrowed the way the C library's own atoi narrows strtol.
-int parse_verbosity(const char *text) { return static_cast<int>(strtol(text, nullptr, 10)); }
 
 } // namespace
 
@@ -66,9 +62,9 @@ ParsedCommandLine parse_command_line(int argc, char **argv) {
         } else if (is(arg, "--verbose")) {
             if (i + 1 >= argc)
                 fatal("--verbose requires an argument");
-            run_options.verbosity = parse_verbosity(argv[++i]);
+            run_options.verbosity = parse_atoi(argv[++i]);
         } else if (arg[0] == '-' && arg[1] != '\0') {
-            fprintf(stderr, "Invalid option: %s\n", arg);
+            print_to(stderr, "Invalid option: %s\n", arg);
             return {RunMode::exit_now, 1, nullptr};
         } else {
             image_path = arg;

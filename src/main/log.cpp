@@ -2,10 +2,11 @@
 
 #include "main/options.h"
 #include "main/paths.h"
+#include "main/text.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 namespace {
@@ -16,11 +17,11 @@ constexpr size_t message_size = 1024;
 
 void log_progress_to(const char *log_path, const char *fmt, va_list args) {
     char message[message_size];
-    if (vsnprintf(message, sizeof message, fmt, args) < 0)
+    if (format_buffer(message, sizeof message, fmt, args) < 0)
         return;
 
     if (run_options.verbosity > 0)
-        fprintf(stderr, "upgrade: %s\n", message);
+        print_to(stderr, "upgrade: %s\n", message);
 
     // Opened for every message and closed at once, so a crash or a restart
     // loses nothing already logged. O_NOFOLLOW: a link planted in /tmp must
@@ -28,7 +29,11 @@ void log_progress_to(const char *log_path, const char *fmt, va_list args) {
     const int fd = open(log_path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0)
         return;
-    (void)dprintf(fd, "upgrade: %s\n", message);
+    // One write per line: O_APPEND keeps concurrent lines whole.
+    char line[message_size + sizeof "upgrade: \n"];
+    const int len = format_string(line, sizeof line, "upgrade: %s\n", message);
+    const ssize_t ignored = write(fd, line, static_cast<size_t>(len));
+    (void)ignored;
     (void)close(fd);
 }
 
@@ -43,7 +48,7 @@ void fatal(const char *fmt, ...) {
     fputs("ERROR: ", stderr);
     va_list args;
     va_start(args, fmt);
-    vfprintf(stderr, fmt, args);
+    (void)format_stream(stderr, fmt, args);
     va_end(args);
     fputc('\n', stderr);
     exit(1);

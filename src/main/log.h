@@ -1,7 +1,7 @@
 // Progress messages and fatal errors.
 #pragma once
 
-#include <cstdarg>
+#include <stdarg.h>
 
 #define REFLASHER_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
 

@@ -1,9 +1,10 @@
 #include "stage1/file_ops.h"
+#include "main/text.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,7 +16,7 @@ constexpr size_t path_buffer_size = 4096;
 // Prints "cp: <what> <path>: <error text>" for the given error number and
 // returns -1 with errno set to it.
 int report(const char *what, const char *path, int error) {
-    fprintf(stderr, "cp: %s %s: %s\n", what, path, strerror(error));
+    print_to(stderr, "cp: %s %s: %s\n", what, path, strerror(error));
     errno = error;
     return -1;
 }
@@ -72,7 +73,7 @@ int prepare_destination(int in, int out, const char *source, const char *destina
     if (fstat(out, &dst_st) < 0)
         return report("stat", destination, errno);
     if (src_st.st_dev == dst_st.st_dev && src_st.st_ino == dst_st.st_ino) {
-        fprintf(stderr, "cp: %s and %s are the same file\n", source, destination);
+        print_to(stderr, "cp: %s and %s are the same file\n", source, destination);
         errno = EINVAL;
         return -1;
     }

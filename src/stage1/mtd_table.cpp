@@ -1,22 +1,23 @@
 #include "stage1/mtd_table.h"
+#include "main/text.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdio>
-#include <cstring>
+#include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
 namespace {
 
 int read_partition_size(const MtdPaths &where, int index, long long *size) {
     char path[PATH_MAX];
-    if (snprintf(path, sizeof path, "%s/mtd%d/size", where.sysfs_dir, index) >= static_cast<int>(sizeof path))
+    if (format_string(path, sizeof path, "%s/mtd%d/size", where.sysfs_dir, index) >= static_cast<int>(sizeof path))
         return -1;
     FILE *file = fopen(path, "r");
     if (file == nullptr)
         return -1;
-    if (fscanf(file, "%lld", size) != 1)
+    if (!scan_long_long(file, size))
         *size = -1;
     (void)fclose(file);
     return 0;
@@ -26,11 +27,11 @@ int open_device_node(const char *path) { return open(path, O_RDWR | O_SYNC); }
 
 int open_partition_node(const MtdPaths &where, int index) {
     char path[PATH_MAX];
-    (void)snprintf(path, sizeof path, "%s/mtd/%d", where.dev_dir, index);
+    (void)format_string(path, sizeof path, "%s/mtd/%d", where.dev_dir, index);
     const int fd = open_device_node(path);
     if (fd >= 0)
         return fd;
-    (void)snprintf(path, sizeof path, "%s/mtd%d", where.dev_dir, index);
+    (void)format_string(path, sizeof path, "%s/mtd%d", where.dev_dir, index);
     return open_device_node(path);
 }
 
@@ -42,7 +43,7 @@ int find_mtd_partition_in(const MtdPaths &where, const char *name, int *index, l
 
     // A name too long for the pattern loses its closing quote.
     char quoted[128];
-    (void)snprintf(quoted, sizeof quoted, "\"%s\"", name);
+    (void)format_string(quoted, sizeof quoted, "\"%s\"", name);
 
     FILE *table = fopen(where.table, "r");
     if (table == nullptr)
@@ -51,7 +52,7 @@ int find_mtd_partition_in(const MtdPaths &where, const char *name, int *index, l
     while (fgets(line, sizeof line, table) != nullptr) {
         if (strstr(line, quoted) != nullptr) {
             // The first line holding the name ends the search, prefix or not.
-            (void)sscanf(line, "mtd%d:", index);
+            (void)scan_mtd_prefix(line, index);
             break;
         }
     }
@@ -70,14 +71,14 @@ int find_mtd_partition(const char *name, int *index, long long *size) {
 
 int open_mtd_by_name_in(const MtdPaths &where, const char *name) {
     char quoted[4096];
-    (void)snprintf(quoted, sizeof quoted, "\"%s\"", name);
+    (void)format_string(quoted, sizeof quoted, "\"%s\"", name);
 
     FILE *table = fopen(where.table, "r");
     if (table != nullptr) {
         char line[4096];
         while (fgets(line, sizeof line, table) != nullptr) {
             int index = -1;
-            if (sscanf(line, "mtd%d:", &index) != 1)
+            if (!scan_mtd_prefix(line, &index))
                 continue;
             if (strstr(line, quoted) == nullptr)
                 continue;

@@ -3,15 +3,16 @@
 #include "main/log.h"
 #include "main/options.h"
 #include "main/paths.h"
+#include "main/text.h"
 #include "stage1/file_ops.h"
 #include "stage1/mtd_table.h"
 #include "stage2/guard.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <errno.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,7 +47,7 @@ bool is_symlink(const char *path) {
         fatal("mkdir %s failed", paths::ram_root);
     // A link planted at /tmp/root would make the next mkdir land elsewhere.
     if (is_symlink(paths::ram_root)) {
-        fprintf(stderr, "%s: is a symbolic link\n", paths::ram_root);
+        print_to(stderr, "%s: is a symbolic link\n", paths::ram_root);
         refuse_staging_dir(paths::ram_root);
     }
     if (make_dirs(paths::ram_sbin) < 0)
@@ -63,7 +64,7 @@ bool is_symlink(const char *path) {
         fatal("cannot stage self into tmpfs");
 
     char verbosity_text[verbosity_text_size];
-    if (snprintf(verbosity_text, sizeof verbosity_text, "%d", run_options.verbosity) < 0)
+    if (format_string(verbosity_text, sizeof verbosity_text, "%d", run_options.verbosity) < 0)
         verbosity_text[0] = '\0';
 
     const char *argv[] = {
@@ -80,25 +81,25 @@ bool is_symlink(const char *path) {
 int check_staging_dir(const char *path) {
     struct stat st {};
     if (lstat(path, &st) < 0) {
-        fprintf(stderr, "%s: %s\n", path, strerror(errno));
+        print_to(stderr, "%s: %s\n", path, strerror(errno));
         return -1;
     }
     if (S_ISLNK(st.st_mode)) {
-        fprintf(stderr, "%s: is a symbolic link\n", path);
+        print_to(stderr, "%s: is a symbolic link\n", path);
         return -1;
     }
     if (!S_ISDIR(st.st_mode)) {
-        fprintf(stderr, "%s: not a directory\n", path);
+        print_to(stderr, "%s: not a directory\n", path);
         return -1;
     }
     if (st.st_uid != geteuid()) {
-        fprintf(stderr, "%s: owned by uid %u, not by uid %u\n", path, static_cast<unsigned>(st.st_uid),
-                static_cast<unsigned>(geteuid()));
+        print_to(stderr, "%s: owned by uid %u, not by uid %u\n", path, static_cast<unsigned>(st.st_uid),
+                 static_cast<unsigned>(geteuid()));
         return -1;
     }
     if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        fprintf(stderr, "%s: writable by group or others (mode %04o)\n", path,
-                static_cast<unsigned>(st.st_mode & 07777));
+        print_to(stderr, "%s: writable by group or others (mode %04o)\n", path,
+                 static_cast<unsigned>(st.st_mode & 07777));
         return -1;
     }
     return 0;
@@ -107,7 +108,7 @@ int check_staging_dir(const char *path) {
 int check_image(const char *staged_path) {
     struct stat st {};
     if (stat(staged_path, &st) < 0 || (st.st_mode & S_IFMT) != S_IFREG) {
-        fprintf(stderr, "'%s' is not a regular file\n", staged_path);
+        print_to(stderr, "'%s' is not a regular file\n", staged_path);
         return -1;
     }
     const long long image_size = st.st_size;
@@ -118,12 +119,12 @@ int check_image(const char *staged_path) {
     int index = -1;
     long long part_size = -1;
     if (find_mtd_partition(run_options.part_name, &index, &part_size) < 0) {
-        fprintf(stderr, "cannot find mtd partition '%s'\n", run_options.part_name);
+        print_to(stderr, "cannot find mtd partition '%s'\n", run_options.part_name);
         return -1;
     }
     if (image_size > part_size) {
-        fprintf(stderr, "image is %lld bytes, '%s' holds only %lld bytes\n", image_size, run_options.part_name,
-                part_size);
+        print_to(stderr, "image is %lld bytes, '%s' holds only %lld bytes\n", image_size, run_options.part_name,
+                 part_size);
         return -1;
     }
     return 0;

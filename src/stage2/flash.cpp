@@ -2,16 +2,17 @@
 
 #include "main/log.h"
 #include "main/options.h"
+#include "main/text.h"
 #include "stage1/mtd_table.h"
 #include "stage2/guard.h"
 
-#include <cerrno>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <errno.h>
 #include <fcntl.h>
 #include <mtd/mtd-user.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -23,6 +24,15 @@ int32_t erase_size;
 
 // Past this end a block cannot be described by the 32-bit erase request.
 constexpr int64_t erase32_limit = INT64_C(1) << 32;
+
+// The C libraries disagree on the type of ioctl's request (unsigned long in
+// glibc, int in musl); the kernel takes its low 32 bits either way.
+template <typename Request>
+int call_ioctl(int (*call)(int, Request, ...), int dev, unsigned long request, void *arg) {
+    return call(dev, static_cast<Request>(request), arg);
+}
+
+int mtd_ioctl(int dev, unsigned long request, void *arg) { return call_ioctl(ioctl, dev, request, arg); }
 
 bool has_bad_blocks(int type) { return type == MTD_NANDFLASH || type == MTD_MLCNANDFLASH; }
 
@@ -61,13 +71,13 @@ int erase_block(int dev, int64_t offset) {
         erase_info_user request{};
         request.start = static_cast<uint32_t>(offset);
         request.length = static_cast<uint32_t>(erase_size);
-        (void)ioctl(dev, MEMUNLOCK, &request);
-        return ioctl(dev, MEMERASE, &request);
+        (void)mtd_ioctl(dev, MEMUNLOCK, &request);
+        return mtd_ioctl(dev, MEMERASE, &request);
     }
     erase_info_user64 request{};
     request.start = static_cast<__u64>(offset);
     request.length = static_cast<__u64>(erase_size);
-    return ioctl(dev, MEMERASE64, &request);
+    return mtd_ioctl(dev, MEMERASE64, &request);
 }
 
 // Writes the whole chunk at the device's current position. Returns 0, or -1
@@ -84,7 +94,7 @@ int write_chunk(int dev, const unsigned char *buf, const char *part_name) {
             return -1;
         }
         if (n == 0) {
-            fprintf(stderr, "mtd: insufficient space on %s\n", part_name);
+            print_to(stderr, "mtd: insufficient space on %s\n", part_name);
             return -1;
         }
         written += static_cast<uint32_t>(n);
@@ -101,13 +111,13 @@ void flash_image(const char *image_path, const char *part_name) {
 
     const int dev = open_mtd_by_name(part_name);
     if (dev < 0) {
-        fprintf(stderr, "mtd: cannot open %s\n", part_name);
+        print_to(stderr, "mtd: cannot open %s\n", part_name);
         flashing_failed(part_name);
     }
 
     mtd_info_user info{};
-    if (ioctl(dev, MEMGETINFO, &info) != 0) {
-        fprintf(stderr, "mtd: MEMGETINFO failed for %s\n", part_name);
+    if (mtd_ioctl(dev, MEMGETINFO, &info) != 0) {
+        print_to(stderr, "mtd: MEMGETINFO failed for %s\n", part_name);
         (void)close(dev);
         flashing_failed(part_name);
     }
@@ -117,7 +127,7 @@ void flash_image(const char *image_path, const char *part_name) {
     // A block size of 0 would make every chunk empty and report success
     // without writing anything.
     if (erase_size <= 0) {
-        fprintf(stderr, "mtd: %s reports an unusable erase block size of %u bytes\n", part_name, info.erasesize);
+        print_to(stderr, "mtd: %s reports an unusable erase block size of %u bytes\n", part_name, info.erasesize);
         (void)close(dev);
         flashing_failed(part_name);
     }
@@ -130,7 +140,7 @@ void flash_image(const char *image_path, const char *part_name) {
     }
 
     if (run_options.verbosity > 0)
-        fprintf(stderr, "Writing to %s ...\n", part_name);
+        print_to(stderr, "Writing to %s ...\n", part_name);
 
     int64_t queued = 0;
     int64_t offset = 0;
@@ -151,14 +161,14 @@ void flash_image(const char *image_path, const char *part_name) {
         while (queued > offset - skipped) {
             if (has_bad_blocks(flash_type)) {
                 loff_t position = offset;
-                const int bad = ioctl(dev, MEMGETBADBLOCK, &position);
+                const int bad = mtd_ioctl(dev, MEMGETBADBLOCK, &position);
                 if (bad < 0) {
-                    fprintf(stderr, "mtd: MEMGETBADBLOCK failed at 0x%x\n", static_cast<unsigned>(offset));
+                    print_to(stderr, "mtd: MEMGETBADBLOCK failed at 0x%x\n", static_cast<unsigned>(offset));
                     exit(1);
                 }
                 if (bad > 0) {
                     if (run_options.verbosity > 0)
-                        fprintf(stderr, "Skipping bad block at 0x%08zx\n", static_cast<size_t>(offset));
+                        print_to(stderr, "Skipping bad block at 0x%08zx\n", static_cast<size_t>(offset));
                     skipped += erase_size;
                     offset += erase_size;
                     (void)lseek(dev, erase_size, SEEK_CUR);
@@ -166,7 +176,7 @@ void flash_image(const char *image_path, const char *part_name) {
                 }
             }
             if (erase_block(dev, offset) < 0) {
-                fprintf(stderr, "mtd: MEMERASE failed at 0x%08zx: %s\n", static_cast<size_t>(offset), strerror(errno));
+                print_to(stderr, "mtd: MEMERASE failed at 0x%08zx: %s\n", static_cast<size_t>(offset), strerror(errno));
                 fail_and_release(buf, dev, part_name);
             }
             offset += erase_size;

@@ -2,7 +2,7 @@
 
 #include "main/log.h"
 
-#include <cstring>
+#include <string.h>
 
 const char *const protected_partitions[] = {
     "Preloader",    "U-Boot",        "U-Config",  "RF-EEPROM",      "Firmware_2", "Kernel_2",

@@ -3,10 +3,11 @@
 #include "main/log.h"
 #include "main/options.h"
 #include "main/paths.h"
+#include "main/text.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -49,7 +50,7 @@ int do_mount(const char *source, const char *target, unsigned long flags) {
     if (mount(source, target, nullptr, flags, nullptr) == 0)
         return 0;
     const int saved_errno = errno;
-    fprintf(stderr, "mount %s -> %s: %s\n", source, target, strerror(saved_errno));
+    print_to(stderr, "mount %s -> %s: %s\n", source, target, strerror(saved_errno));
     errno = saved_errno;
     return -1;
 }
@@ -73,7 +74,7 @@ void switch_to_ramfs(const char *image_path) {
 
     log_progress("ramfs: pivot_root %s -> %s/mnt", paths::ram_root, paths::ram_root);
     if (syscall(SYS_pivot_root, paths::ram_root, paths::ram_put_old) < 0) {
-        fprintf(stderr, "pivot_root: %s\n", strerror(errno));
+        print_to(stderr, "pivot_root: %s\n", strerror(errno));
         (void)umount2(paths::ram_root, MNT_DETACH);
         fatal("pivot_root failed");
     }

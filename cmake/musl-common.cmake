@@ -1,0 +1,43 @@
+# Shared part of the musl toolchain files. Expects MUSL_TRIPLET (for
+# example aarch64-linux-musl), GNU_TRIPLET (the GNU toolchain whose g++
+# compiles), KERNEL_HEADERS (where linux/, mtd/ and asm-generic/ live) and,
+# when asm/ lies elsewhere, KERNEL_ASM_HEADERS.
+#
+# The program needs no libstdc++ at all, not even its headers: g++ compiles
+# against musl's headers only, and musl's gcc wrapper links.
+set(CMAKE_SYSTEM_NAME Linux)
+if(GNU_TRIPLET STREQUAL "")
+  set(CMAKE_CXX_COMPILER g++)
+  set(CMAKE_C_COMPILER gcc)
+else()
+  set(CMAKE_CXX_COMPILER ${GNU_TRIPLET}-g++)
+  set(CMAKE_C_COMPILER ${GNU_TRIPLET}-gcc)
+endif()
+
+execute_process(COMMAND ${CMAKE_C_COMPILER} -print-file-name=include
+                OUTPUT_VARIABLE gcc_include OUTPUT_STRIP_TRAILING_WHITESPACE)
+
+# musl brings no kernel headers: a directory of links to the kernel's own.
+set(kernel_links ${CMAKE_BINARY_DIR}/musl-kernel-headers)
+file(MAKE_DIRECTORY ${kernel_links})
+if(NOT KERNEL_ASM_HEADERS)
+  set(KERNEL_ASM_HEADERS ${KERNEL_HEADERS}/asm)
+endif()
+foreach(dir linux mtd asm-generic)
+  if(NOT EXISTS ${kernel_links}/${dir})
+    file(CREATE_LINK ${KERNEL_HEADERS}/${dir} ${kernel_links}/${dir} SYMBOLIC)
+  endif()
+endforeach()
+if(NOT EXISTS ${kernel_links}/asm)
+  file(CREATE_LINK ${KERNEL_ASM_HEADERS} ${kernel_links}/asm SYMBOLIC)
+endif()
+
+set(CMAKE_CXX_FLAGS_INIT
+    "-nostdinc -isystem /usr/include/${MUSL_TRIPLET} -isystem ${kernel_links} -isystem ${gcc_include}")
+set(CMAKE_CXX_LINK_EXECUTABLE
+    "${MUSL_TRIPLET}-gcc <FLAGS> <CMAKE_CXX_LINK_FLAGS> <LINK_FLAGS> <OBJECTS> -o <TARGET> <LINK_LIBRARIES>")
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
+
+# Only the program and the rig's helper: the unit tests need libstdc++.
+set(REFLASHER_UNIT_TESTS OFF CACHE BOOL "Build the unit tests")
+set(REFLASHER_RELEASE ON CACHE BOOL "Small, static, stripped release build")

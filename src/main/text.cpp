@@ -1,0 +1,344 @@
+#include "main/text.h"
+
+#include <limits.h>
+#include <stdint.h>
+#include <string.h>
+
+namespace {
+
+// Where formatted output goes: a bounded buffer or a stream.
+struct Sink {
+    char *buf;
+    size_t size;
+    FILE *stream;
+    size_t length; // everything produced so far, written or not
+    bool failed;
+};
+
+void put(Sink &sink, const char *text, size_t n) {
+    if (sink.stream != nullptr) {
+        if (n != 0 && fwrite(text, 1, n, sink.stream) != n)
+            sink.failed = true;
+    } else if (sink.size != 0 && sink.length < sink.size - 1) {
+        const size_t room = sink.size - 1 - sink.length;
+        memcpy(sink.buf + sink.length, text, n < room ? n : room);
+    }
+    sink.length += n;
+}
+
+void pad(Sink &sink, char c, size_t n) {
+    while (n-- > 0)
+        put(sink, &c, 1);
+}
+
+// A field of the given width around text (right-aligned unless left).
+void field(Sink &sink, const char *text, size_t n, size_t width, bool left, bool zero, size_t sign_len) {
+    if (n >= width) {
+        put(sink, text, n);
+        return;
+    }
+    if (left) {
+        put(sink, text, n);
+        pad(sink, ' ', width - n);
+    } else if (zero) {
+        // Zeros go between the sign and the digits.
+        put(sink, text, sign_len);
+        pad(sink, '0', width - n);
+        put(sink, text + sign_len, n - sign_len);
+    } else {
+        pad(sink, ' ', width - n);
+        put(sink, text, n);
+    }
+}
+
+enum class Length { none, hh, h, l, ll, z, j, t };
+
+// The arguments, wrapped so that helpers can take them by reference
+// whatever va_list is on the platform.
+struct Args {
+    va_list list;
+};
+
+unsigned long long take_unsigned(Args &args, Length length) {
+    switch (length) {
+    case Length::hh:
+        return static_cast<unsigned char>(va_arg(args.list, unsigned));
+    case Length::h:
+        return static_cast<unsigned short>(va_arg(args.list, unsigned));
+    case Length::l:
+        return va_arg(args.list, unsigned long);
+    case Length::ll:
+        return va_arg(args.list, unsigned long long);
+    case Length::z:
+        return va_arg(args.list, size_t);
+    case Length::j:
+        return va_arg(args.list, uintmax_t);
+    case Length::t:
+        return static_cast<unsigned long long>(va_arg(args.list, ptrdiff_t));
+    case Length::none:
+        break;
+    }
+    return va_arg(args.list, unsigned);
+}
+
+long long take_signed(Args &args, Length length) {
+    switch (length) {
+    case Length::hh:
+        return static_cast<signed char>(va_arg(args.list, int));
+    case Length::h:
+        return static_cast<short>(va_arg(args.list, int));
+    case Length::l:
+        return va_arg(args.list, long);
+    case Length::ll:
+        return va_arg(args.list, long long);
+    case Length::z:
+        return static_cast<long long>(va_arg(args.list, size_t));
+    case Length::j:
+        return va_arg(args.list, intmax_t);
+    case Length::t:
+        return va_arg(args.list, ptrdiff_t);
+    case Length::none:
+        break;
+    }
+    return va_arg(args.list, int);
+}
+
+// Digits of value in base, most significant first, after an optional sign.
+size_t number_text(char *out, unsigned long long value, unsigned base, bool upper, bool negative) {
+    char digits[24];
+    size_t n = 0;
+    const char *set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    do {
+        digits[n++] = set[value % base];
+        value /= base;
+    } while (value != 0);
+    size_t len = 0;
+    if (negative)
+        out[len++] = '-';
+    while (n > 0)
+        out[len++] = digits[--n];
+    return len;
+}
+
+void format_core(Sink &sink, const char *fmt, Args &args) {
+    const char *p = fmt;
+    while (*p != '\0') {
+        const char *percent = strchr(p, '%');
+        if (percent == nullptr) {
+            put(sink, p, strlen(p));
+            return;
+        }
+        put(sink, p, static_cast<size_t>(percent - p));
+        const char *spec = percent + 1;
+
+        bool left = false;
+        bool zero = false;
+        for (;; spec++) {
+            if (*spec == '-')
+                left = true;
+            else if (*spec == '0')
+                zero = true;
+            else
+                break;
+        }
+        size_t width = 0;
+        while (*spec >= '0' && *spec <= '9')
+            width = width * 10 + static_cast<size_t>(*spec++ - '0');
+
+        Length length = Length::none;
+        if (spec[0] == 'h' && spec[1] == 'h') {
+            length = Length::hh;
+            spec += 2;
+        } else if (spec[0] == 'l' && spec[1] == 'l') {
+            length = Length::ll;
+            spec += 2;
+        } else if (*spec == 'h' || *spec == 'l' || *spec == 'z' || *spec == 'j' || *spec == 't') {
+            length = *spec == 'h'   ? Length::h
+                     : *spec == 'l' ? Length::l
+                     : *spec == 'z' ? Length::z
+                     : *spec == 'j' ? Length::j
+                                    : Length::t;
+            spec++;
+        }
+
+        char text[32];
+        switch (*spec) {
+        case 'd':
+        case 'i': {
+            const long long v = take_signed(args, length);
+            const unsigned long long magnitude =
+                v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+            const size_t n = number_text(text, magnitude, 10, false, v < 0);
+            field(sink, text, n, width, left, zero, v < 0 ? 1 : 0);
+            break;
+        }
+        case 'u':
+        case 'x':
+        case 'X':
+        case 'o': {
+            const unsigned base = *spec == 'u' ? 10 : *spec == 'o' ? 8 : 16;
+            const size_t n = number_text(text, take_unsigned(args, length), base, *spec == 'X', false);
+            field(sink, text, n, width, left, zero, 0);
+            break;
+        }
+        case 'c': {
+            text[0] = static_cast<char>(va_arg(args.list, int));
+            field(sink, text, 1, width, left, false, 0);
+            break;
+        }
+        case 's': {
+            const char *s = va_arg(args.list, const char *);
+            if (s == nullptr)
+                s = "(null)";
+            field(sink, s, strlen(s), width, left, false, 0);
+            break;
+        }
+        case '%':
+            put(sink, "%", 1);
+            break;
+        default:
+            // Not a conversion this formatter knows: copied as it stands.
+            if (*spec == '\0') {
+                put(sink, percent, static_cast<size_t>(spec - percent));
+                return;
+            }
+            put(sink, percent, static_cast<size_t>(spec + 1 - percent));
+            break;
+        }
+        p = spec + 1;
+    }
+}
+
+bool is_space(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool is_digit(int c) { return c >= '0' && c <= '9'; }
+
+// Accumulates decimal digits with saturation at the given bounds, as
+// strtol and strtoll do.
+struct Decimal {
+    unsigned long long magnitude;
+    bool overflow;
+};
+
+void add_digit(Decimal &d, int digit, unsigned long long limit) {
+    if (d.overflow)
+        return;
+    const auto v = static_cast<unsigned long long>(digit);
+    if (d.magnitude > (limit - v) / 10) {
+        d.overflow = true;
+        return;
+    }
+    d.magnitude = d.magnitude * 10 + v;
+}
+
+// The saturated value of a magnitude and sign within [min, max].
+long long saturate(const Decimal &d, bool negative, long long min, long long max) {
+    if (negative) {
+        const unsigned long long limit = 0ULL - static_cast<unsigned long long>(min);
+        if (d.overflow || d.magnitude >= limit)
+            return min;
+        return -static_cast<long long>(d.magnitude);
+    }
+    if (d.overflow || d.magnitude > static_cast<unsigned long long>(max))
+        return max;
+    return static_cast<long long>(d.magnitude);
+}
+
+// Reads an optionally signed decimal number from text, saturated within
+// [min, max]. Returns the number of characters used (0 when no digit).
+size_t scan_decimal(const char *text, long long min, long long max, long long *value) {
+    const char *p = text;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        p++;
+    if (!is_digit(*p))
+        return 0;
+    Decimal d{0, false};
+    const unsigned long long limit =
+        negative ? 0ULL - static_cast<unsigned long long>(min) : static_cast<unsigned long long>(max);
+    while (is_digit(*p))
+        add_digit(d, *p++ - '0', limit);
+    *value = saturate(d, negative, min, max);
+    return static_cast<size_t>(p - text);
+}
+
+} // namespace
+
+int format_buffer(char *buf, size_t size, const char *fmt, va_list args) {
+    Sink sink{buf, size, nullptr, 0, false};
+    Args copy;
+    va_copy(copy.list, args);
+    format_core(sink, fmt, copy);
+    va_end(copy.list);
+    if (size != 0)
+        buf[sink.length < size ? sink.length : size - 1] = '\0';
+    return sink.length > INT_MAX ? -1 : static_cast<int>(sink.length);
+}
+
+int format_string(char *buf, size_t size, const char *fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    const int n = format_buffer(buf, size, fmt, args);
+    va_end(args);
+    return n;
+}
+
+int format_stream(FILE *stream, const char *fmt, va_list args) {
+    Sink sink{nullptr, 0, stream, 0, false};
+    Args copy;
+    va_copy(copy.list, args);
+    format_core(sink, fmt, copy);
+    va_end(copy.list);
+    if (sink.failed || sink.length > INT_MAX)
+        return -1;
+    return static_cast<int>(sink.length);
+}
+
+int print_to(FILE *stream, const char *fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    const int n = format_stream(stream, fmt, args);
+    va_end(args);
+    return n;
+}
+
+int parse_atoi(const char *text) {
+    while (is_space(*text))
+        text++;
+    long long value = 0;
+    if (scan_decimal(text, LONG_MIN, LONG_MAX, &value) == 0)
+        return 0;
+    return static_cast<int>(value);
+}
+
+bool scan_mtd_prefix(const char *line, int *index) {
+    if (strncmp(line, "mtd", 3) != 0)
+        return false;
+    const char *p = line + 3;
+    while (is_space(*p))
+        p++;
+    long long value = 0;
+    if (scan_decimal(p, LONG_MIN, LONG_MAX, &value) == 0)
+        return false;
+    *index = static_cast<int>(value);
+    return true;
+}
+
+bool scan_long_long(FILE *file, long long *value) {
+    int c = fgetc(file);
+    while (c != EOF && is_space(c))
+        c = fgetc(file);
+    const bool negative = c == '-';
+    if (c == '-' || c == '+')
+        c = fgetc(file);
+    if (!is_digit(c))
+        return false;
+    Decimal d{0, false};
+    const unsigned long long limit =
+        negative ? 0ULL - static_cast<unsigned long long>(LLONG_MIN) : static_cast<unsigned long long>(LLONG_MAX);
+    while (c != EOF && is_digit(c)) {
+        add_digit(d, c - '0', limit);
+        c = fgetc(file);
+    }
+    *value = saturate(d, negative, LLONG_MIN, LLONG_MAX);
+    return true;
+}
