@@ -1,8 +1,18 @@
-# Shared by the scripts: configure and build the static AArch64 program
-# (and the rig's guest helper) in build/aarch64.
-build_aarch64() {
-    local args=(-DREFLASHER_STATIC=ON)
-    [ -f build/aarch64/CMakeCache.txt ] || args+=(-DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake)
-    cmake -S . -B build/aarch64 -G Ninja "${args[@]}" >/dev/null
-    cmake --build build/aarch64 "$@"
+# Shared by the scripts.
+
+# configure DIR TOOLCHAIN [CMAKE ARGS...]: configures a build directory,
+# giving the toolchain file only the first time (CMake keeps it).
+configure() {
+    local dir=$1 toolchain=$2
+    shift 2
+    local args=("$@")
+    [ -f "$dir/CMakeCache.txt" ] || args+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
+    cmake -S . -B "$dir" -G Ninja "${args[@]}" >/dev/null
+}
+
+# The release program for the device (static musl, AArch64) and the rig's
+# guest helper built beside it: what the guest runs.
+build_release_aarch64() {
+    configure build/release-aarch64 cmake/aarch64-linux-musl.cmake
+    cmake --build build/release-aarch64 "$@"
 }

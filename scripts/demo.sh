@@ -11,7 +11,7 @@ scripts/install-deps.sh
 cache=${REFLASHER_VM_CACHE:-/var/cache/reflasher-vm}
 
 source scripts/common.sh
-build_aarch64 --target reflasher rig_helper >/dev/null
+build_release_aarch64 --target reflasher rig_helper >/dev/null
 echo "== preparing the guest (the kernel is built once per machine, a few minutes)"
 kernel=$(tests/vm/build-kernel.sh "$cache")
 busybox=$(tests/vm/fetch-busybox.sh "$cache")
@@ -28,5 +28,5 @@ size=$(stat -c %s "$image")
 [ "$size" -le 4194304 ] || { echo "image is $size bytes; Firmware_1 holds 4194304" >&2; exit 1; }
 
 exec tests/vm/run-scenario.sh --kernel "$kernel" --busybox "$busybox" \
-    --program build/aarch64/reflasher --helper build/aarch64/tests/rig_helper \
+    --program build/release-aarch64/reflasher --helper build/release-aarch64/tests/rig_helper \
     --work build/demo/work --data "$image" tests/vm/demo/upgrade.sh

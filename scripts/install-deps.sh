@@ -3,7 +3,8 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ googletest clang clang-tidy clang-format cppcheck valgrind
           g++-aarch64-linux-gnu qemu-system-arm qemu-user-static linux-source-6.1
-          flex bison bc cpio xz-utils libssl-dev libelf-dev)
+          flex bison bc cpio xz-utils libssl-dev libelf-dev man-db
+          musl-dev musl-tools musl-dev:arm64)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,11 +1,13 @@
 #!/bin/bash
 # Installs what is missing, builds, and runs every test: the unit tests on
 # the host (plain and under ASan+UBSan) and on AArch64 under qemu-user, the
-# guest scenarios on the emulated device, and the static checks.
+# release builds with their size budget, the guest scenarios on the emulated
+# device (running the AArch64 release binary), and the static checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 scripts/install-deps.sh
+source scripts/common.sh
 
 cache=${REFLASHER_VM_CACHE:-/var/cache/reflasher-vm}
 jobs=$(nproc)
@@ -16,11 +18,16 @@ step() {
     "$@" || { echo "=== FAILED: $*"; status=1; }
 }
 
-# The static AArch64 program that runs in the guest, and its unit tests.
-source scripts/common.sh
-build_aarch64
+# Release builds: static musl, the AArch64 one is what the guest runs.
+build_release_aarch64
+configure build/release-x86_64 cmake/x86_64-linux-musl.cmake
+cmake --build build/release-x86_64
+# Static glibc AArch64 build, for the unit tests under qemu-user.
+configure build/aarch64 cmake/aarch64-linux-gnu.cmake -DREFLASHER_STATIC=ON
+cmake --build build/aarch64
 # The host build, which also drives the guest.
-cmake -S . -B build/host -G Ninja -DREFLASHER_GUEST_BINARY="$root/build/aarch64/reflasher" \
+cmake -S . -B build/host -G Ninja -DREFLASHER_GUEST_BINARY="$root/build/release-aarch64/reflasher" \
+      -DREFLASHER_GUEST_HELPER="$root/build/release-aarch64/tests/rig_helper" \
       -DREFLASHER_VM_CACHE="$cache" >/dev/null
 cmake --build build/host
 cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DREFLASHER_SANITIZE=ON >/dev/null
@@ -29,6 +36,9 @@ cmake --build build/sanitize
 step "host: unit and guest tests" ctest --test-dir build/host -j"$jobs" --output-on-failure
 step "host: unit tests under ASan+UBSan" ctest --test-dir build/sanitize -j"$jobs" --output-on-failure
 step "aarch64: unit tests under qemu-user" ctest --test-dir build/aarch64 -j"$jobs" --output-on-failure
+step "release builds: size budget and run-time dependencies" \
+    sh -c 'ctest --test-dir build/release-aarch64 --output-on-failure && ctest --test-dir build/release-x86_64 --output-on-failure'
+step "release sizes" bench/size.sh
 step "static checks" scripts/lint.sh build/host
 
 exit $status

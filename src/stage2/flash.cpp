@@ -27,8 +27,7 @@ constexpr int64_t erase32_limit = INT64_C(1) << 32;
 
 // The C libraries disagree on the type of ioctl's request (unsigned long in
 // glibc, int in musl); the kernel takes its low 32 bits either way.
-template <typename Request>
-int call_ioctl(int (*call)(int, Request, ...), int dev, unsigned long request, void *arg) {
+template <typename Request> int call_ioctl(int (*call)(int, Request, ...), int dev, unsigned long request, void *arg) {
     return call(dev, static_cast<Request>(request), arg);
 }
 

@@ -3,10 +3,10 @@
 //   rig_helper strerror N        the C library's text for error number N
 //   rig_helper noboot CMD ARGS   runs CMD without CAP_SYS_BOOT, so that
 //                                reboot(2) is refused
+#include <linux/capability.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <linux/capability.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
