@@ -51,7 +51,7 @@ void field(Sink &sink, const char *text, size_t n, size_t width, bool left, bool
     }
 }
 
-enum class Length { none, hh, h, l, ll, z, j, t };
+enum class Length { none, hh, h, l, ll, z };
 
 // The arguments, wrapped so that helpers can take them by reference
 // whatever va_list is on the platform.
@@ -71,10 +71,6 @@ unsigned long long take_unsigned(Args &args, Length length) {
         return va_arg(args.list, unsigned long long);
     case Length::z:
         return va_arg(args.list, size_t);
-    case Length::j:
-        return va_arg(args.list, uintmax_t);
-    case Length::t:
-        return static_cast<unsigned long long>(va_arg(args.list, ptrdiff_t));
     case Length::none:
         break;
     }
@@ -93,10 +89,6 @@ long long take_signed(Args &args, Length length) {
         return va_arg(args.list, long long);
     case Length::z:
         return static_cast<long long>(va_arg(args.list, size_t));
-    case Length::j:
-        return va_arg(args.list, intmax_t);
-    case Length::t:
-        return va_arg(args.list, ptrdiff_t);
     case Length::none:
         break;
     }
@@ -152,12 +144,8 @@ void format_core(Sink &sink, const char *fmt, Args &args) {
         } else if (spec[0] == 'l' && spec[1] == 'l') {
             length = Length::ll;
             spec += 2;
-        } else if (*spec == 'h' || *spec == 'l' || *spec == 'z' || *spec == 'j' || *spec == 't') {
-            length = *spec == 'h'   ? Length::h
-                     : *spec == 'l' ? Length::l
-                     : *spec == 'z' ? Length::z
-                     : *spec == 'j' ? Length::j
-                                    : Length::t;
+        } else if (*spec == 'h' || *spec == 'l' || *spec == 'z') {
+            length = *spec == 'h' ? Length::h : *spec == 'l' ? Length::l : Length::z;
             spec++;
         }
 
@@ -212,6 +200,9 @@ void format_core(Sink &sink, const char *fmt, Args &args) {
 bool is_space(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool is_digit(int c) { return c >= '0' && c <= '9'; }
 
+// The magnitude of a negative bound, computed without overflow.
+unsigned long long magnitude_of(long long min) { return static_cast<unsigned long long>(-(min + 1)) + 1; }
+
 // Accumulates decimal digits with saturation at the given bounds, as
 // strtol and strtoll do.
 struct Decimal {
@@ -233,7 +224,7 @@ void add_digit(Decimal &d, int digit, unsigned long long limit) {
 // The saturated value of a magnitude and sign within [min, max].
 long long saturate(const Decimal &d, bool negative, long long min, long long max) {
     if (negative) {
-        const unsigned long long limit = 0ULL - static_cast<unsigned long long>(min);
+        const unsigned long long limit = magnitude_of(min);
         if (d.overflow || d.magnitude >= limit)
             return min;
         return -static_cast<long long>(d.magnitude);
@@ -253,8 +244,7 @@ size_t scan_decimal(const char *text, long long min, long long max, long long *v
     if (!is_digit(*p))
         return 0;
     Decimal d{0, false};
-    const unsigned long long limit =
-        negative ? 0ULL - static_cast<unsigned long long>(min) : static_cast<unsigned long long>(max);
+    const unsigned long long limit = negative ? magnitude_of(min) : static_cast<unsigned long long>(max);
     while (is_digit(*p))
         add_digit(d, *p++ - '0', limit);
     *value = saturate(d, negative, min, max);
@@ -333,8 +323,7 @@ bool scan_long_long(FILE *file, long long *value) {
     if (!is_digit(c))
         return false;
     Decimal d{0, false};
-    const unsigned long long limit =
-        negative ? 0ULL - static_cast<unsigned long long>(LLONG_MIN) : static_cast<unsigned long long>(LLONG_MAX);
+    const unsigned long long limit = negative ? magnitude_of(LLONG_MIN) : static_cast<unsigned long long>(LLONG_MAX);
     while (c != EOF && is_digit(c)) {
         add_digit(d, c - '0', limit);
         c = fgetc(file);

@@ -12,7 +12,7 @@
 
 // printf-style formatting. Supported: the conversions d i u x X o c s and
 // %%, the flags '0' and '-', a decimal field width, and the length
-// modifiers hh h l ll z j t. Anything else is copied through as it stands.
+// modifiers hh h l ll z. Anything else is copied through as it stands.
 //
 // Like vsnprintf: writes at most size - 1 characters and a terminating
 // zero byte, returns the length the whole result would have.
