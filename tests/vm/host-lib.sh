@@ -51,3 +51,42 @@ expect_console_order() {
 expect_console_lacks() {
     if grep -q -x -F -- "$2" "$1"; then echo "not ok - console lacks: $2"; else echo "ok - console lacks: $2"; fi
 }
+
+# expect_cut_state DISK IMAGE ERASESIZE BLOCKS: blocks are new (the image's,
+# padded with 0xFF), then at most one block neither new nor old, then old
+# (the rig's pattern) up to the end.
+expect_cut_state() {
+    local disk=$1 image=$2 es=$3 total=$4
+    local size blocks i off state states="" new=0 mid=0 old=0 bad=0 phase=new
+    size=$(stat -c %s "$image")
+    blocks=$(((size + es - 1) / es))
+    local padded old_disk
+    padded=$(mktemp)
+    old_disk=$(mktemp)
+    { cat "$image"; head -c $((blocks * es - size)) /dev/zero | tr '\0' '\377'; } >"$padded"
+    "$(dirname "${BASH_SOURCE[0]}")/pattern-disk.sh" "$old_disk" "$total"
+    for ((i = 0; i < total; i++)); do
+        off=$((i * es))
+        if [ "$i" -lt "$blocks" ] && cmp -s -i "$off:$off" -n "$es" "$disk" "$padded"; then
+            state=N
+        elif cmp -s -i "$off:$off" -n "$es" "$disk" "$old_disk"; then
+            state=O
+        else
+            state=X
+        fi
+        states+=$state
+        case "$phase$state" in
+        newN) new=$((new + 1)) ;;
+        newX) mid=1; phase=old ;;
+        newO | oldO) old=$((old + 1)); phase=old ;;
+        *) bad=1 ;;
+        esac
+    done
+    rm -f "$padded" "$old_disk"
+    echo "# blocks: $states (N new, X in between, O old)"
+    if [ "$bad" -eq 0 ]; then
+        echo "ok - $new blocks new, $mid in between, $old old"
+    else
+        echo "not ok - block states out of order: $states"
+    fi
+}

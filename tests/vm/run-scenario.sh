@@ -3,6 +3,10 @@
 #
 #   run-scenario.sh --kernel IMAGE --busybox BUSYBOX --program REFLASHER \
 #                   --helper RIG_HELPER --work DIR SCENARIO.sh [--data FILE]...
+#                   [--cut-after LINE --cut-ms MS]
+#
+# With --cut-after, QEMU is killed MS milliseconds after LINE first shows on
+# the console (a power cut); the scenario then counts as one that restarts.
 #
 # The guest runs SCENARIO.sh (sourcing lib.sh) and prints "ok"/"not ok"
 # lines and a closing "RIG-END passed=N failed=M" on its serial console.
@@ -10,6 +14,7 @@
 #   append PARAMS   more kernel parameters (later ones override the layout's)
 #   restart         the scenario ends by restarting the guest (no RIG-END)
 #   timeout SECONDS how long the guest may run (default 120)
+#   disk0 OPTIONS   more QEMU -drive options for the first disk
 #   data NAME SIZE  a file of SIZE random bytes, made on the host, at
 #                   /rig/data/NAME in the guest and RIG_WORK/data/NAME here
 # A file SCENARIO.host beside it, if present, runs on the host afterwards
@@ -18,7 +23,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-kernel= busybox= program= helper= work= scenario=
+kernel= busybox= program= helper= work= scenario= cut_after= cut_ms=0
 data=()
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -28,6 +33,8 @@ while [ $# -gt 0 ]; do
     --helper) helper=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
     --data) data+=("$2"); shift 2 ;;
+    --cut-after) cut_after=$2; shift 2 ;;
+    --cut-ms) cut_ms=$2; shift 2 ;;
     *) scenario=$1; shift ;;
     esac
 done
@@ -78,14 +85,31 @@ cp -r "$work/data/." "$work/root/rig/data/"
 "$here/pattern-disk.sh" "$work/disk1.img" 32
 
 timeout_s=$(rig_opt timeout); timeout_s=${timeout_s:-120}
+disk0_opts=$(rig_opt disk0)
+[ -z "$disk0_opts" ] || disk0_opts=",$disk0_opts"
 append="console=ttyAMA0 loglevel=1 rdinit=/init rig.scenario=$name $layout $(rig_opt append)"
 
 set +e
 timeout "$timeout_s" qemu-system-aarch64 -M virt -cpu cortex-a53 -accel tcg -m 512 -nographic -no-reboot \
     -kernel "$kernel" -initrd "$work/initrd.cpio.gz" -append "$append" \
-    -drive file="$work/disk0.img",format=raw,if=none,id=d0 -drive file="$work/disk1.img",format=raw,if=none,id=d1 \
+    -drive file="$work/disk0.img",format=raw,if=none,id=d0$disk0_opts -drive file="$work/disk1.img",format=raw,if=none,id=d1 \
     -device virtio-blk-device,drive=d1 -device virtio-blk-device,drive=d0 \
-    </dev/null >"$work/console.raw" 2>&1
+    </dev/null >"$work/console.raw" 2>&1 &
+qemu_pid=$!
+if [ -n "$cut_after" ]; then
+    # Power cut: the moment the line shows on the console, wait the given
+    # time and kill QEMU outright. The host's copy of the disk keeps what
+    # the guest had written by then.
+    until grep -q -F -- "$cut_after" "$work/console.raw" 2>/dev/null; do
+        kill -0 "$qemu_pid" 2>/dev/null || break
+        sleep 0.005
+    done
+    start_ns=$(date +%s%N)
+    sleep "$(printf '%d.%03d' $((cut_ms / 1000)) $((cut_ms % 1000)))"
+    pkill -KILL -P "$qemu_pid" 2>/dev/null
+    echo "# power cut $(( ($(date +%s%N) - start_ns) / 1000000 )) ms after: $cut_after"
+fi
+wait "$qemu_pid"
 qemu_rc=$?
 set -e
 tr -d '\r' <"$work/console.raw" >"$work/console.log"
@@ -100,12 +124,12 @@ if [ "$qemu_rc" -eq 124 ]; then
 fi
 grep -q '^RIG-START' "$work/console.log" || { echo "not ok - scenario never started"; fail=1; }
 grep -q '^not ok' "$work/console.log" && fail=1
-if rig_flag restart; then
+if rig_flag restart || [ -n "$cut_after" ]; then
     if grep -q '^RIG-END' "$work/console.log"; then
         echo "not ok - the guest was expected to restart but finished its scenario"
         fail=1
     else
-        echo "ok - the guest restarted"
+        echo "ok - the guest stopped: $([ -n "$cut_after" ] && echo "power cut" || echo "restarted")"
     fi
 else
     end=$(grep '^RIG-END' "$work/console.log" || true)

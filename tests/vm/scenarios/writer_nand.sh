@@ -35,6 +35,17 @@ nand_block 7 >/tmp/want
 same_bytes "bad blocks: block 7 untouched" /tmp/want /tmp/got
 expect_eq "bad blocks: still three bad" 3 "$(cat /sys/class/mtd/mtd$(mtd_index Kernel_1)/bad_blocks)"
 
+# Two blocks: the bad blocks right past the image are never looked at.
+make_image /tmp/two $((2 * EB))
+ns_rf --stage2 --part Kernel_1 /tmp/two
+err_without_progress >/tmp/got
+expect_file "bad blocks past the image: not queried" /tmp/got "Writing to Kernel_1 ...
+Skipping bad block at 0x00000000
+Done.
+"
+read_blocks Kernel_1 1 2 >/tmp/got
+same_bytes "bad blocks past the image: data on blocks 1-2" /tmp/two /tmp/got
+
 # Quiet: no skip lines.
 make_image /tmp/small $((EB / 2))
 ns_rf --stage2 --part Kernel_1 -q /tmp/small
