@@ -1,7 +1,7 @@
 #!/bin/bash
 # Installs what building and testing need, on a Debian 12 machine (root).
 set -euo pipefail
-packages=(cmake ninja-build g++ googletest clang clang-tidy clang-format cppcheck valgrind
+packages=(cmake ninja-build g++ googletest clang libclang-rt-14-dev clang-tidy clang-format cppcheck valgrind
           g++-aarch64-linux-gnu qemu-system-arm qemu-user-static linux-source-6.1
           flex bison bc cpio xz-utils libssl-dev libelf-dev man-db
           musl-dev musl-tools musl-dev:arm64)

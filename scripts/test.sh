@@ -1,8 +1,10 @@
 #!/bin/bash
 # Installs what is missing, builds, and runs every test: the unit tests on
-# the host (plain and under ASan+UBSan) and on AArch64 under qemu-user, the
-# release builds with their size budget, the guest scenarios on the emulated
-# device (running the AArch64 release binary), and the static checks.
+# the host (plain, under ASan+UBSan with gcc and with clang, under valgrind)
+# and on AArch64 under qemu-user, the fuzz targets (a bounded run each and
+# the replay of their corpus), the release builds with their size budget,
+# the guest scenarios on the emulated device (running the AArch64 release
+# binary, power cuts included), and the static checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -32,9 +34,15 @@ cmake -S . -B build/host -G Ninja -DREFLASHER_GUEST_BINARY="$root/build/release-
 cmake --build build/host
 cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DREFLASHER_SANITIZE=ON >/dev/null
 cmake --build build/sanitize
+# clang with libFuzzer, ASan and UBSan: the fuzz targets and the unit tests.
+cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug -DREFLASHER_FUZZ=ON \
+      -DREFLASHER_FUZZ_SECONDS="${REFLASHER_FUZZ_SECONDS:-30}" >/dev/null
+cmake --build build/fuzz
 
 step "host: unit and guest tests" ctest --test-dir build/host -j"$jobs" --output-on-failure
 step "host: unit tests under ASan+UBSan" ctest --test-dir build/sanitize -j"$jobs" --output-on-failure
+step "clang: unit tests and fuzzing under ASan+UBSan" ctest --test-dir build/fuzz -j"$jobs" --output-on-failure
+step "host: unit tests under valgrind memcheck" scripts/valgrind-unit.sh build/host
 step "aarch64: unit tests under qemu-user" ctest --test-dir build/aarch64 -j"$jobs" --output-on-failure
 step "release builds: size budget and run-time dependencies" \
     sh -c 'ctest --test-dir build/release-aarch64 --output-on-failure && ctest --test-dir build/release-x86_64 --output-on-failure'

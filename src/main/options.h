@@ -8,7 +8,7 @@ struct RunOptions {
     const char *part_name;
 };
 
-constexpr const char default_part_name[] = "Firmware_1";
+inline constexpr char default_part_name[] = "Firmware_1";
 
 extern RunOptions run_options;
 

@@ -9,6 +9,8 @@ if [ "$(id -u)" -ne 0 ]; then
     exec "$@"
 fi
 exec unshare --mount --pid --fork --kill-child --propagation private sh -c '
-    mount --bind /dev/null /proc/sysrq-trigger
-    mount --bind /dev/null /proc/sys/kernel/sysrq
+    set -e
+    for f in /proc/sysrq-trigger /proc/sys/kernel/sysrq; do
+        [ -e "$f" ] && mount --bind /dev/null "$f"
+    done
     exec "$@"' contained "$@"

@@ -20,6 +20,10 @@ class StageOne : public testing::Test {
     void SetUp() override {
         reset_options_for_test();
         umask(022);
+        if (private_tmp_ready()) {
+            unlink(paths::staged_image);
+            unlink(paths::log_file);
+        }
     }
 };
 
