@@ -1,14 +1,172 @@
-// Small tools for the guest scenarios, built with the same toolchain and C
-// library as the program under test.
+// Small tools for the guest scenarios and benchmarks, built with the same
+// toolchain and C library as the program under test.
 //   rig_helper strerror N        the C library's text for error number N
 //   rig_helper noboot CMD ARGS   runs CMD without CAP_SYS_BOOT, so that
 //                                reboot(2) is refused
+//   rig_helper measure CMD ARGS  runs CMD; prints "MEASURE wall_ms cpu_ms
+//                                maxrss_kb" on stderr
+//   rig_helper stamp [--sample] TRIGGER
+//                                copies stdin to stdout, each line after the
+//                                milliseconds since start; at the line
+//                                TRIGGER it also prints "PROBE cpu_ms
+//                                peak_rss_kb peak_locked_kb" of the running
+//                                stage two, whose memory --sample reads
+//                                every 5 ms meanwhile
+#include <dirent.h>
 #include <linux/capability.h>
+#include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
+
+namespace {
+
+long long now_ms() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+int measure(char **argv) {
+    const long long start = now_ms();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execvp(argv[0], argv);
+        perror("execvp");
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) < 0) {
+        perror("wait4");
+        return 1;
+    }
+    const long long wall = now_ms() - start;
+    const long long cpu = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000LL +
+                          (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+    fprintf(stderr, "MEASURE %lld %lld %ld\n", wall, cpu, usage.ru_maxrss);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// The process running stage two: the program itself (not the unshare or
+// shell around it) with --stage2 among its arguments. 0 when none runs.
+long find_stage_two() {
+    DIR *proc = opendir("/proc");
+    if (proc == nullptr)
+        return 0;
+    long found = 0;
+    while (dirent *e = readdir(proc)) {
+        char path[300];
+        snprintf(path, sizeof path, "/proc/%s/cmdline", e->d_name);
+        FILE *f = fopen(path, "r");
+        if (f == nullptr)
+            continue;
+        char cmd[512] = {};
+        const size_t n = fread(cmd, 1, sizeof cmd - 1, f);
+        fclose(f);
+        const char *base = strrchr(cmd, '/');
+        base = base != nullptr ? base + 1 : cmd;
+        bool flag = false;
+        for (size_t i = 0; i < n; i += strlen(cmd + i) + 1)
+            flag = flag || strcmp(cmd + i, "--stage2") == 0;
+        if (flag && strcmp(base, "reflasher") == 0) {
+            found = atol(e->d_name);
+            break;
+        }
+    }
+    closedir(proc);
+    return found;
+}
+
+struct Sample {
+    long peak_kb; // largest VmRSS or VmHWM seen
+    long locked_kb;
+    unsigned long cpu_ms;
+};
+
+// Samples the memory and CPU time of stage two; keeps the largest values.
+void sample(long pid, Sample &s) {
+    if (pid <= 0)
+        return;
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%ld/status", pid);
+    FILE *f = fopen(path, "r");
+    if (f == nullptr)
+        return;
+    char line[256];
+    long v = 0;
+    while (fgets(line, sizeof line, f) != nullptr) {
+        if (sscanf(line, "VmHWM: %ld", &v) == 1 || sscanf(line, "VmRSS: %ld", &v) == 1)
+            s.peak_kb = v > s.peak_kb ? v : s.peak_kb;
+        if (sscanf(line, "VmLck: %ld", &v) == 1)
+            s.locked_kb = v > s.locked_kb ? v : s.locked_kb;
+    }
+    fclose(f);
+    snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+    f = fopen(path, "r");
+    if (f == nullptr)
+        return;
+    char stat[1024] = {};
+    if (fgets(stat, sizeof stat, f) != nullptr) {
+        const char *p = strrchr(stat, ')');
+        unsigned long utime = 0, stime = 0;
+        // After the command: state, then utime and stime are the 12th and
+        // 13th fields.
+        if (p != nullptr && sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) == 2)
+            s.cpu_ms = (utime + stime) * 1000 / static_cast<unsigned long>(sysconf(_SC_CLK_TCK));
+    }
+    fclose(f);
+}
+
+int stamp(const char *trigger, bool sampling) {
+    const long long start = now_ms();
+    long pid = 0;
+    Sample s{0, 0, 0};
+    char line[4096];
+    size_t used = 0;
+    for (;;) {
+        // When sampling, stage two's memory is read every 5 ms; otherwise
+        // only at the trigger, so that timed runs share the CPU with nothing.
+        pollfd in{0, POLLIN, 0};
+        const int ready = poll(&in, 1, sampling ? 5 : -1);
+        if (sampling) {
+            if (pid == 0)
+                pid = find_stage_two();
+            sample(pid, s);
+        }
+        if (ready <= 0)
+            continue;
+        const ssize_t n = read(0, line + used, sizeof line - 1 - used);
+        if (n <= 0)
+            break;
+        used += static_cast<size_t>(n);
+        line[used] = '\0';
+        char *eol;
+        while ((eol = strchr(line, '\n')) != nullptr) {
+            *eol = '\0';
+            printf("%lld %s\n", now_ms() - start, line);
+            if (strcmp(line, trigger) == 0) {
+                if (pid == 0)
+                    pid = find_stage_two();
+                sample(pid, s);
+                printf("PROBE %lu %ld %ld\n", s.cpu_ms, s.peak_kb, s.locked_kb);
+            }
+            fflush(stdout);
+            used -= static_cast<size_t>(eol + 1 - line);
+            memmove(line, eol + 1, used + 1);
+        }
+        if (used == sizeof line - 1)
+            used = 0;
+    }
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char **argv) {
     if (argc == 3 && strcmp(argv[1], "strerror") == 0) {
@@ -24,6 +182,12 @@ int main(int argc, char **argv) {
         perror("execvp");
         return 1;
     }
-    fputs("usage: rig_helper strerror N | noboot CMD [ARGS...]\n", stderr);
+    if (argc >= 3 && strcmp(argv[1], "measure") == 0)
+        return measure(argv + 2);
+    if (argc == 3 && strcmp(argv[1], "stamp") == 0)
+        return stamp(argv[2], false);
+    if (argc == 4 && strcmp(argv[1], "stamp") == 0 && strcmp(argv[2], "--sample") == 0)
+        return stamp(argv[3], true);
+    fputs("usage: rig_helper strerror N | noboot CMD... | measure CMD... | stamp [--sample] TRIGGER\n", stderr);
     return 2;
 }

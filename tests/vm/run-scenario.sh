@@ -3,8 +3,10 @@
 #
 #   run-scenario.sh --kernel IMAGE --busybox BUSYBOX --program REFLASHER \
 #                   --helper RIG_HELPER --work DIR SCENARIO.sh [--data FILE]...
-#                   [--cut-after LINE --cut-ms MS]
+#                   [--cut-after LINE --cut-ms MS] [--overlay DIR]
 #
+# --overlay copies DIR's tree into the guest's root (extra programs and
+# their libraries).
 # With --cut-after, QEMU is killed MS milliseconds after LINE first shows on
 # the console (a power cut); the scenario then counts as one that restarts.
 #
@@ -15,6 +17,7 @@
 #   restart         the scenario ends by restarting the guest (no RIG-END)
 #   timeout SECONDS how long the guest may run (default 120)
 #   disk0 OPTIONS   more QEMU -drive options for the first disk
+#   disk1 BLOCKS    size of the spare disk in 64 KiB blocks (default 32)
 #   data NAME SIZE  a file of SIZE random bytes, made on the host, at
 #                   /rig/data/NAME in the guest and RIG_WORK/data/NAME here
 # A file SCENARIO.host beside it, if present, runs on the host afterwards
@@ -23,7 +26,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-kernel= busybox= program= helper= work= scenario= cut_after= cut_ms=0
+kernel= busybox= program= helper= work= scenario= cut_after= cut_ms=0 overlay=
 data=()
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -34,6 +37,7 @@ while [ $# -gt 0 ]; do
     --work) work=$2; shift 2 ;;
     --data) data+=("$2"); shift 2 ;;
     --cut-after) cut_after=$2; shift 2 ;;
+    --overlay) overlay=$2; shift 2 ;;
     --cut-ms) cut_ms=$2; shift 2 ;;
     *) scenario=$1; shift ;;
     esac
@@ -75,6 +79,7 @@ while read -r dname dsize; do
     [ -n "$dname" ] && head -c "$dsize" /dev/urandom >"$work/data/$dname"
 done < <(rig_opt data)
 cp -r "$work/data/." "$work/root/rig/data/"
+[ -z "$overlay" ] || cp -a "$overlay/." "$work/root/"
 (cd "$work/root" && find . | cpio -o -H newc --quiet -R 0:0) | gzip -1 >"$work/initrd.cpio.gz"
 
 # Disks (virtio-mmio names them in reverse order of their devices, hence
@@ -82,7 +87,8 @@ cp -r "$work/data/." "$work/root/rig/data/"
 # byte (0x10 + block number) so that untouched blocks can be recognised;
 # the second is a spare for partitions that scenarios add at run time.
 "$here/pattern-disk.sh" "$work/disk0.img" 64
-"$here/pattern-disk.sh" "$work/disk1.img" 32
+disk1_blocks=$(rig_opt disk1)
+"$here/pattern-disk.sh" "$work/disk1.img" "${disk1_blocks:-32}"
 
 timeout_s=$(rig_opt timeout); timeout_s=${timeout_s:-120}
 disk0_opts=$(rig_opt disk0)

@@ -1,0 +1,83 @@
+#!/bin/bash
+# The writer against the flash's own limit and against mtd-utils, measured
+# side by side in one boot of the AArch64 guest (nandsim with realistic
+# timings, and a NOR-like block2mtd partition).
+#   bench/guest-bench.sh [SIZE_BYTES] [RUNS]     (default 33554432, 3)
+# Needs the release build (build/release-aarch64) and the guest kernel;
+# fetches Debian's mtd-utils and libc for arm64 into the guest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+size=${1:-33554432}
+runs=${2:-3}
+scripts/install-deps.sh
+source scripts/common.sh
+build_release_aarch64 --target reflasher rig_helper >/dev/null
+cache=${REFLASHER_VM_CACHE:-/var/cache/reflasher-vm}
+kernel=$(tests/vm/build-kernel.sh "$cache")
+busybox=$(tests/vm/fetch-busybox.sh "$cache")
+
+# mtd-utils and the C library they need, for the guest.
+overlay=$cache/mtd-utils-arm64
+if [ ! -x "$overlay/usr/sbin/flashcp" ]; then
+    tmp=$(mktemp -d)
+    (cd "$tmp" && apt-get download mtd-utils:arm64 libc6:arm64 >/dev/null 2>&1)
+    for deb in "$tmp"/*.deb; do dpkg-deb -x "$deb" "$tmp/x"; done
+    rm -rf "$overlay.tmp"
+    mkdir -p "$overlay.tmp/usr/sbin"
+    cp -a "$tmp/x/lib" "$overlay.tmp/"
+    cp "$tmp/x/usr/sbin/flash_erase" "$tmp/x/usr/sbin/nandwrite" "$tmp/x/usr/sbin/flashcp" "$overlay.tmp/usr/sbin/"
+    rm -rf "$overlay" "$tmp"
+    mv "$overlay.tmp" "$overlay"
+fi
+
+work=$root/build/bench
+rm -rf "$work"
+mkdir -p "$work"
+scenario=$work/writer.sh
+sed -e "s/^# rig: append /# rig: append bench.size=$size bench.runs=$runs /" \
+    -e "s/^# rig: disk1 .*/# rig: disk1 $((size / 65536 + 2))/" bench/guest/writer.sh >"$scenario"
+tests/vm/run-scenario.sh --kernel "$kernel" --busybox "$busybox" --program build/release-aarch64/reflasher \
+    --helper build/release-aarch64/tests/rig_helper --overlay "$overlay" --work "$work/run" "$scenario" \
+    >"$work/run.log" 2>&1 || { cat "$work/run.log"; exit 1; }
+grep -E '^(RESULT|MEMORY)' "$work/run/console.log" >"$work/results"
+grep -E '^(RESULT|PROBE|not ok)' "$work/run/console.log" | grep -q '^not ok' && { cat "$work/run.log"; exit 1; }
+
+echo "reflasher benchmark, $(date -u +%Y-%m-%d), guest: QEMU TCG cortex-a53, Linux 6.1"
+echo "image $size bytes, $runs runs each, interleaved; medians"
+echo
+awk -v size="$size" '
+function median(list,   n, a, i, j, t) {
+    n = split(list, a, " ")
+    for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (a[j] < a[i]) { t = a[i]; a[i] = a[j]; a[j] = t }
+    return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
+}
+$1 == "MEMORY" { rss[$2] = $3; lck[$2] = $4; block[$2] = $5; next }
+{
+    key = $2 " " $3
+    wall[key] = wall[key] " " $5; cpu[key] = cpu[key] " " $6
+}
+END {
+    mib = size / 1048576
+    printf "| device | tool | wall ms | MB/s | CPU ms per MiB |\n"
+    printf "|---|---|---|---|---|\n"
+    split("NAND NOR", devs, " "); split("reflasher mtd-utils bound", tools, " ")
+    for (d = 1; d <= 2; d++) for (t = 1; t <= 3; t++) {
+        key = tools[t] " " devs[d]
+        if (!(key in wall)) continue
+        w = median(wall[key]); c = median(cpu[key])
+        W[key] = w; C[key] = c
+        printf "| %s | %s | %d | %.2f | %.1f |\n", devs[d], tools[t], w, size / 1e6 / (w / 1000), c / mib
+    }
+    printf "\n| device | reflasher / bound (wall) | reflasher / mtd-utils (wall) | CPU per MiB, reflasher / mtd-utils |\n"
+    printf "|---|---|---|---|\n"
+    for (d = 1; d <= 2; d++) {
+        r = "reflasher " devs[d]; b = "bound " devs[d]; p = "mtd-utils " devs[d]
+        ratio = (C[p] > 0) ? sprintf("%.2f", C[r] / C[p]) : "-"
+        printf "| %s | %.3f | %.3f | %s |\n", devs[d], W[r] / W[b], W[r] / W[p], ratio
+    }
+    printf "\n| device | erase block KiB | stage two peak RSS KiB | peak locked KiB | target KiB |\n"
+    printf "|---|---|---|---|---|\n"
+    for (d = 1; d <= 2; d++)
+        printf "| %s | %d | %d | %d | %d |\n", devs[d], block[devs[d]], rss[devs[d]], lck[devs[d]], block[devs[d]] + 256
+}' "$work/results"
