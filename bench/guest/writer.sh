@@ -36,6 +36,9 @@ for run in $(seq "$RUNS"); do
         blocks=$(((SIZE + es - 1) / es))
         kind=$([ "$part" = RootFS_1 ] && echo NAND || echo NOR)
 
+        # Each tool starts with no dirty pages left by the one before: the
+        # single CPU would otherwise write them back during its run.
+        sync
         # reflasher: from its "Writing to" line to its "Done." line; CPU
         # read from the live process at "Done.".
         unshare -m -p -f sh -c 'exec reflasher --stage2 --part "$0" /tmp/bench.img 2>&1' "$part" 2>/dev/null |
@@ -50,6 +53,7 @@ for run in $(seq "$RUNS"); do
             echo "not ok - reflasher wrote $part wrongly"
 
         # mtd-utils.
+        sync
         if [ "$kind" = NAND ]; then
             set -- $(measure flash_erase -q "$dev" 0 "$blocks")
             w=$1 c=$2
@@ -63,6 +67,7 @@ for run in $(seq "$RUNS"); do
             echo "not ok - mtd-utils wrote $part wrongly"
 
         # The device's bound: erase, then whole blocks with dd.
+        sync
         set -- $(measure flash_erase -q "$dev" 0 "$blocks")
         w=$1 c=$2
         set -- $(measure dd if=/tmp/bench.img of="$dev" bs="$es")
