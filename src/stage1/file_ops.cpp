@@ -63,7 +63,8 @@ int copy_contents(int in, int out, const char *source, const char *destination) 
 }
 
 // Refuses a destination that is the source itself (a hard link to it, or a
-// source that is a link to the destination), then truncates it. Done on the
+// source that is a link to the destination) or a regular file that another
+// user owns, then truncates it. Done on the
 // open descriptors so nothing can be swapped between the test and the use.
 int prepare_destination(int in, int out, const char *source, const char *destination) {
     struct stat src_st {};
@@ -75,6 +76,14 @@ int prepare_destination(int in, int out, const char *source, const char *destina
     if (src_st.st_dev == dst_st.st_dev && src_st.st_ino == dst_st.st_ino) {
         print_to(stderr, "cp: %s and %s are the same file\n", source, destination);
         errno = EINVAL;
+        return -1;
+    }
+    // A file someone else owns (planted in /tmp ahead of us) could be
+    // changed by its owner after the copy, under the program's feet.
+    if (S_ISREG(dst_st.st_mode) && dst_st.st_uid != geteuid()) {
+        print_to(stderr, "cp: %s: owned by uid %u, not by uid %u\n", destination, static_cast<unsigned>(dst_st.st_uid),
+                 static_cast<unsigned>(geteuid()));
+        errno = EPERM;
         return -1;
     }
     if (S_ISREG(dst_st.st_mode) && ftruncate(out, 0) < 0)

@@ -5,8 +5,8 @@
 
 // Copies source to destination and gives the copy exactly the given mode.
 // On failure prints one "cp: ..." line on stderr and returns -1. Never
-// follows a symbolic link at the destination and never truncates its own
-// source.
+// follows a symbolic link at the destination, never writes into a regular
+// file that another user owns, and never truncates its own source.
 int copy_file(const char *source, const char *destination, mode_t mode);
 
 // Creates path and any missing parents with mode 0755 (less the umask).

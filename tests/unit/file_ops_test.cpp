@@ -106,6 +106,19 @@ TEST(CopyFile, NeverFollowsALinkAtTheDestination) {
     EXPECT_EQ(file_mode(dir / "victim"), 0600u);
 }
 
+TEST(CopyFile, NeverWritesIntoAnotherUsersFile) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to hand a file to another user";
+    ScratchDir dir;
+    write_file(dir / "src", "new");
+    write_file(dir / "planted", "theirs", 0666);
+    ASSERT_EQ(chown((dir / "planted").c_str(), 1234, 1234), 0);
+    const Copy c = do_copy(dir / "src", dir / "planted", 0644);
+    EXPECT_EQ(c.rc, -1);
+    EXPECT_EQ(c.err, "cp: " + (dir / "planted") + ": owned by uid 1234, not by uid 0\n");
+    EXPECT_EQ(read_file(dir / "planted"), "theirs");
+}
+
 TEST(CopyFile, CharacterDeviceDestinationIsNotTruncated) {
     ScratchDir dir;
     write_file(dir / "src", "bytes");

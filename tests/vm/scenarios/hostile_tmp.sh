@@ -23,6 +23,19 @@ ns_rf -q /root/fw.bin
 expect_eq "link at the staged image: refused" 1 "$RF_RC"
 untouched "link at the staged image" img
 
+# A regular file planted at the staged image by another user: its owner
+# could change it between the check and the write.
+reset_tmp
+echo theirs >/tmp/reflasher.img
+chown 1000 /tmp/reflasher.img
+ns_rf /root/fw.bin
+expect_eq "foreign staged image: refused" 1 "$RF_RC"
+expect_file "foreign staged image: lines" /tmp/rf.err "upgrade: Image not in /tmp, copying to /tmp/reflasher.img
+cp: /tmp/reflasher.img: owned by uid 1000, not by uid 0
+ERROR: cannot copy image to tmpfs
+"
+expect_eq "foreign staged image: untouched" theirs "$(cat /tmp/reflasher.img)"
+
 # The RAM tree itself, and the program copy.
 reset_tmp
 mkdir -p /outside/tree
