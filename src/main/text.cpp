@@ -121,36 +121,36 @@ void format_core(Sink &sink, const char *fmt, Args &args) {
             return;
         }
         put(sink, p, static_cast<size_t>(percent - p));
-        const char *spec = percent + 1;
+        const char *conv = percent + 1;
 
         bool left = false;
         bool zero = false;
-        for (;; spec++) {
-            if (*spec == '-')
+        for (;; conv++) {
+            if (*conv == '-')
                 left = true;
-            else if (*spec == '0')
+            else if (*conv == '0')
                 zero = true;
             else
                 break;
         }
         size_t width = 0;
-        while (*spec >= '0' && *spec <= '9')
-            width = width * 10 + static_cast<size_t>(*spec++ - '0');
+        while (*conv >= '0' && *conv <= '9')
+            width = width * 10 + static_cast<size_t>(*conv++ - '0');
 
         Length length = Length::none;
-        if (spec[0] == 'h' && spec[1] == 'h') {
+        if (conv[0] == 'h' && conv[1] == 'h') {
             length = Length::hh;
-            spec += 2;
-        } else if (spec[0] == 'l' && spec[1] == 'l') {
+            conv += 2;
+        } else if (conv[0] == 'l' && conv[1] == 'l') {
             length = Length::ll;
-            spec += 2;
-        } else if (*spec == 'h' || *spec == 'l' || *spec == 'z') {
-            length = *spec == 'h' ? Length::h : *spec == 'l' ? Length::l : Length::z;
-            spec++;
+            conv += 2;
+        } else if (*conv == 'h' || *conv == 'l' || *conv == 'z') {
+            length = *conv == 'h' ? Length::h : *conv == 'l' ? Length::l : Length::z;
+            conv++;
         }
 
         char text[32];
-        switch (*spec) {
+        switch (*conv) {
         case 'd':
         case 'i': {
             const long long v = take_signed(args, length);
@@ -164,8 +164,8 @@ void format_core(Sink &sink, const char *fmt, Args &args) {
         case 'x':
         case 'X':
         case 'o': {
-            const unsigned base = *spec == 'u' ? 10 : *spec == 'o' ? 8 : 16;
-            const size_t n = number_text(text, take_unsigned(args, length), base, *spec == 'X', false);
+            const unsigned base = *conv == 'u' ? 10 : *conv == 'o' ? 8 : 16;
+            const size_t n = number_text(text, take_unsigned(args, length), base, *conv == 'X', false);
             field(sink, text, n, width, left, zero, 0);
             break;
         }
@@ -186,14 +186,14 @@ void format_core(Sink &sink, const char *fmt, Args &args) {
             break;
         default:
             // Not a conversion this formatter knows: copied as it stands.
-            if (*spec == '\0') {
-                put(sink, percent, static_cast<size_t>(spec - percent));
+            if (*conv == '\0') {
+                put(sink, percent, static_cast<size_t>(conv - percent));
                 return;
             }
-            put(sink, percent, static_cast<size_t>(spec + 1 - percent));
+            put(sink, percent, static_cast<size_t>(conv + 1 - percent));
             break;
         }
-        p = spec + 1;
+        p = conv + 1;
     }
 }
 
