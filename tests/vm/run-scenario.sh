@@ -96,7 +96,7 @@ disk0_opts=$(rig_opt disk0)
 append="console=ttyAMA0 loglevel=1 rdinit=/init rig.scenario=$name $layout $(rig_opt append)"
 
 set +e
-timeout "$timeout_s" qemu-system-aarch64 -M virt -cpu cortex-a53 -accel tcg -m 512 -nographic -no-reboot \
+timeout "$timeout_s" qemu-system-aarch64 -M virt -cpu cortex-a53 -accel tcg -m 512 -nographic -no-reboot -nic none \
     -kernel "$kernel" -initrd "$work/initrd.cpio.gz" -append "$append" \
     -drive file="$work/disk0.img",format=raw,if=none,id=d0$disk0_opts -drive file="$work/disk1.img",format=raw,if=none,id=d1 \
     -device virtio-blk-device,drive=d1 -device virtio-blk-device,drive=d0 \
