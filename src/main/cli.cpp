@@ -6,7 +6,6 @@
 
 #include <limits.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 RunOptions run_options = {1, false, false, default_part_name};

@@ -51,6 +51,9 @@ void field(Sink &sink, const char *text, size_t n, size_t width, bool left, bool
     }
 }
 
+// The magnitude of a negative value, computed without overflow.
+unsigned long long magnitude_of(long long negative) { return static_cast<unsigned long long>(-(negative + 1)) + 1; }
+
 enum class Length { none, hh, h, l, ll, z };
 
 // The arguments, wrapped so that helpers can take them by reference
@@ -154,8 +157,7 @@ void format_core(Sink &sink, const char *fmt, Args &args) {
         case 'd':
         case 'i': {
             const long long v = take_signed(args, length);
-            const unsigned long long magnitude =
-                v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+            const unsigned long long magnitude = v < 0 ? magnitude_of(v) : static_cast<unsigned long long>(v);
             const size_t n = number_text(text, magnitude, 10, false, v < 0);
             field(sink, text, n, width, left, zero, v < 0 ? 1 : 0);
             break;
@@ -199,9 +201,6 @@ void format_core(Sink &sink, const char *fmt, Args &args) {
 
 bool is_space(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool is_digit(int c) { return c >= '0' && c <= '9'; }
-
-// The magnitude of a negative bound, computed without overflow.
-unsigned long long magnitude_of(long long min) { return static_cast<unsigned long long>(-(min + 1)) + 1; }
 
 // Accumulates decimal digits with saturation at the given bounds, as
 // strtol and strtoll do.
