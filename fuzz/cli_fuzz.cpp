@@ -1,7 +1,8 @@
 // Fuzz target: the command line parser over arbitrary argument vectors.
 // The input is split at zero bytes into arguments. (Run it with
 // -close_fd_mask=2: the usage text would flood the fuzzer's output.)
-#include "main/options.h"
+#include "base/options.h"
+#include "main/cli.h"
 
 #include <stdint.h>
 #include <stdlib.h>

@@ -1,7 +1,7 @@
 // Fuzz target: the two partition-table lookups over arbitrary table and
 // size-file contents. Input: the partition name, a zero byte, the table,
 // a zero byte, the size file's contents.
-#include "stage1/mtd_table.h"
+#include "mtd/mtd_table.h"
 
 #include <fcntl.h>
 #include <limits.h>

@@ -1,16 +1,14 @@
-#include "main/log.h"
-#include "main/options.h"
-#include "main/text.h"
+#include "main/cli.h"
+
+#include "base/log.h"
+#include "base/options.h"
+#include "base/text.h"
 #include "stage1/stage_one.h"
 #include "stage2/stage_two.h"
 
 #include <limits.h>
 #include <stdio.h>
 #include <string.h>
-
-RunOptions run_options = {1, false, false, default_part_name};
-
-void reset_run_options() { run_options = RunOptions{1, false, false, default_part_name}; }
 
 void print_usage() {
     print_to(stderr,

@@ -1,3 +1,3 @@
-#include "main/options.h"
+#include "main/cli.h"
 
 int main(int argc, char **argv) { return reflasher_main(argc, argv); }

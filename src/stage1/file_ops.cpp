@@ -1,5 +1,5 @@
 #include "stage1/file_ops.h"
-#include "main/text.h"
+#include "base/text.h"
 
 #include <errno.h>
 #include <fcntl.h>

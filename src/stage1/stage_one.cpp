@@ -1,12 +1,12 @@
 #include "stage1/stage_one.h"
 
-#include "main/log.h"
-#include "main/options.h"
-#include "main/paths.h"
-#include "main/text.h"
+#include "base/log.h"
+#include "base/options.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "stage1/file_ops.h"
-#include "stage1/mtd_table.h"
-#include "stage2/guard.h"
+#include "mtd/mtd_table.h"
+#include "mtd/guard.h"
 
 #include <errno.h>
 #include <limits.h>

@@ -1,10 +1,10 @@
 #include "stage2/flash.h"
 
-#include "main/log.h"
-#include "main/options.h"
-#include "main/text.h"
-#include "stage1/mtd_table.h"
-#include "stage2/guard.h"
+#include "base/log.h"
+#include "base/options.h"
+#include "base/text.h"
+#include "mtd/mtd_table.h"
+#include "mtd/guard.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,9 +1,9 @@
 #include "stage2/ramfs.h"
 
-#include "main/log.h"
-#include "main/options.h"
-#include "main/paths.h"
-#include "main/text.h"
+#include "base/log.h"
+#include "base/options.h"
+#include "base/paths.h"
+#include "base/text.h"
 
 #include <errno.h>
 #include <stdio.h>

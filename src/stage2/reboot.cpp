@@ -1,7 +1,7 @@
 #include "stage2/reboot.h"
 
-#include "main/log.h"
-#include "main/paths.h"
+#include "base/log.h"
+#include "base/paths.h"
 
 #include <fcntl.h>
 #include <sys/reboot.h>

@@ -1,4 +1,5 @@
-#include "main/options.h"
+#include "base/options.h"
+#include "main/cli.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

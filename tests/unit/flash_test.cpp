@@ -1,5 +1,5 @@
 #include "fake_io.h"
-#include "main/options.h"
+#include "base/options.h"
 #include "stage2/flash.h"
 #include "support.h"
 

@@ -1,5 +1,5 @@
-#include "main/options.h"
-#include "stage2/guard.h"
+#include "base/options.h"
+#include "mtd/guard.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

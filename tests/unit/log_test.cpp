@@ -1,6 +1,6 @@
-#include "main/log.h"
-#include "main/options.h"
-#include "main/paths.h"
+#include "base/log.h"
+#include "base/options.h"
+#include "base/paths.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

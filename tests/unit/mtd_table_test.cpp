@@ -1,4 +1,4 @@
-#include "stage1/mtd_table.h"
+#include "mtd/mtd_table.h"
 #include "support.h"
 
 #include <cerrno>

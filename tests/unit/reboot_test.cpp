@@ -1,5 +1,5 @@
-#include "main/options.h"
-#include "main/paths.h"
+#include "base/options.h"
+#include "base/paths.h"
 #include "stage2/reboot.h"
 #include "support.h"
 

@@ -1,6 +1,6 @@
 #include "support.h"
 
-#include "main/options.h"
+#include "base/options.h"
 
 #include <cstdio>
 #include <cstdlib>

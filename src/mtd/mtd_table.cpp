@@ -1,5 +1,5 @@
-#include "stage1/mtd_table.h"
-#include "main/text.h"
+#include "mtd/mtd_table.h"
+#include "base/text.h"
 
 #include <errno.h>
 #include <fcntl.h>

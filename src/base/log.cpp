@@ -1,8 +1,8 @@
-#include "main/log.h"
+#include "base/log.h"
 
-#include "main/options.h"
-#include "main/paths.h"
-#include "main/text.h"
+#include "base/options.h"
+#include "base/paths.h"
+#include "base/text.h"
 
 #include <fcntl.h>
 #include <stdio.h>

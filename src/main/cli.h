@@ -1,16 +1,5 @@
-// The process-wide run options, set once by the command line parser.
+// The command line: the entry routine and the parser behind it.
 #pragma once
-
-struct RunOptions {
-    int verbosity;
-    bool force;
-    bool test_only;
-    const char *part_name;
-};
-
-inline constexpr char default_part_name[] = "Firmware_1";
-
-extern RunOptions run_options;
 
 // Which road the parsed command line takes.
 enum class RunMode { stage_one, stage_two, exit_now };
@@ -26,7 +15,6 @@ struct ParsedCommandLine {
 // ends the process through fatal() when --part or --verbose lacks its value.
 ParsedCommandLine parse_command_line(int argc, char **argv);
 
-void reset_run_options();
 void print_usage();
 
 // The program's entry routine: parse, then run stage one or stage two.

@@ -1,6 +1,6 @@
-#include "stage2/guard.h"
+#include "mtd/guard.h"
 
-#include "main/log.h"
+#include "base/log.h"
 
 #include <string.h>
 

@@ -1,7 +1,7 @@
 // Finding an MTD partition by name in the kernel's partition table.
 #pragma once
 
-#include "main/paths.h"
+#include "base/paths.h"
 
 // Where the partition table, the sysfs class directory and the device nodes
 // live. The program always uses system_mtd_paths.
