@@ -23,19 +23,21 @@ int read_partition_size(const MtdPaths &where, int index, long long *size) {
     return 0;
 }
 
-int open_device_node(const char *path) { return open(path, O_RDWR | O_SYNC); }
+constexpr int write_flags = O_RDWR | O_SYNC;
 
-int open_partition_node(const MtdPaths &where, int index) {
+} // namespace
+
+int open_mtd_index_in(const MtdPaths &where, int index, int flags) {
     char path[PATH_MAX];
     (void)format_string(path, sizeof path, "%s/mtd/%d", where.dev_dir, index);
-    const int fd = open_device_node(path);
+    const int fd = open(path, flags);
     if (fd >= 0)
         return fd;
     (void)format_string(path, sizeof path, "%s/mtd%d", where.dev_dir, index);
-    return open_device_node(path);
+    return open(path, flags);
 }
 
-} // namespace
+int open_mtd_index(int index, int flags) { return open_mtd_index_in(system_mtd_paths, index, flags); }
 
 int find_mtd_partition_in(const MtdPaths &where, const char *name, int *index, long long *size) {
     *index = -1;
@@ -83,7 +85,7 @@ int open_mtd_by_name_in(const MtdPaths &where, const char *name) {
             if (strstr(line, quoted) == nullptr)
                 continue;
             // Listed: its device node or nothing; the name is not tried then.
-            const int fd = open_partition_node(where, index);
+            const int fd = open_mtd_index_in(where, index, write_flags);
             const int saved_errno = errno;
             (void)fclose(table);
             errno = saved_errno;
@@ -92,7 +94,7 @@ int open_mtd_by_name_in(const MtdPaths &where, const char *name) {
         (void)fclose(table);
     }
     // Not listed: the name may be a device path given directly.
-    return open_device_node(name);
+    return open(name, write_flags);
 }
 
 int open_mtd_by_name(const char *name) { return open_mtd_by_name_in(system_mtd_paths, name); }

@@ -26,3 +26,9 @@ int find_mtd_partition_in(const MtdPaths &where, const char *name, int *index, l
 // negative value with errno from the last open. Prints nothing.
 int open_mtd_by_name(const char *name);
 int open_mtd_by_name_in(const MtdPaths &where, const char *name);
+
+// Opens the device node of the partition with the given index, the
+// directory node first, then the flat node, with the given open flags.
+// Returns the descriptor or a negative value with errno from the last open.
+int open_mtd_index(int index, int flags);
+int open_mtd_index_in(const MtdPaths &where, int index, int flags);

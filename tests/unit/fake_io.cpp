@@ -165,9 +165,10 @@ ssize_t __wrap_write(int fd, const void *buf, size_t count) {
 }
 
 off_t __wrap_lseek(int fd, off_t offset, int whence) {
-    if (is(fd, fake.device))
-        fake.events.push_back(std::string("lseek ") + (whence == SEEK_CUR ? "+" : "?") +
-                              hex(static_cast<uint64_t>(offset)));
+    if (is(fd, fake.device)) {
+        const char *from = whence == SEEK_CUR ? "+" : whence == SEEK_SET ? "set " : whence == SEEK_END ? "end+" : "?";
+        fake.events.push_back(std::string("lseek ") + from + hex(static_cast<uint64_t>(offset)));
+    }
     return __real_lseek(fd, offset, whence);
 }
 

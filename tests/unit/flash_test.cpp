@@ -76,6 +76,9 @@ class Flash : public testing::Test {
                 "write " + hex(offset) + " " + hex(eb)};
     }
 
+    // The device's geometry: its information and its 64-bit size.
+    static std::vector<std::string> opened() { return {"MEMGETINFO", "lseek end+0x0", "lseek set 0x0"}; }
+
     std::string head() const { return "Writing to " + device_ + " ...\n"; }
     std::string failed() const { return "ERROR: flashing '" + device_ + "' failed\n"; }
 
@@ -89,7 +92,7 @@ TEST_F(Flash, NorExactBlocksWithoutFillAndNothingPastTheImage) {
     make_image(img);
     EXPECT_EQ(run(), head() + "Done.\n");
 
-    std::vector<std::string> expected = {"MEMGETINFO"};
+    std::vector<std::string> expected = opened();
     for (uint64_t b = 0; b < 3; b++)
         for (const auto &e : erase_and_write(b * eb))
             expected.push_back(e);
@@ -107,11 +110,15 @@ TEST_F(Flash, OneByteMoreFillsTheLastBlockWithFF) {
     EXPECT_EQ(read_file(device_).substr(0, 2 * eb), img.substr(0, 2 * eb));
     EXPECT_EQ(block(2), img.substr(2 * eb) + std::string(eb - 1, '\xff'));
     EXPECT_EQ(block(3), old_block(3));
-    const std::vector<std::string> expected = {
-        "MEMGETINFO",          "MEMGETBADBLOCK 0x0",    "MEMUNLOCK 0x0 0x1000",    "MEMERASE 0x0 0x1000",
-        "write 0x0 0x1000",    "MEMGETBADBLOCK 0x1000", "MEMUNLOCK 0x1000 0x1000", "MEMERASE 0x1000 0x1000",
-        "write 0x1000 0x1000", "MEMGETBADBLOCK 0x2000", "MEMUNLOCK 0x2000 0x1000", "MEMERASE 0x2000 0x1000",
-        "write 0x2000 0x1000"};
+    // The good blocks are counted before the first erase; the last chunk
+    // is programmed only up to the end of its one page with data.
+    std::vector<std::string> expected = opened();
+    for (const char *e : {"MEMGETBADBLOCK 0x0", "MEMGETBADBLOCK 0x1000", "MEMGETBADBLOCK 0x2000", "MEMGETBADBLOCK 0x0",
+                          "MEMUNLOCK 0x0 0x1000", "MEMERASE 0x0 0x1000", "write 0x0 0x1000", "MEMGETBADBLOCK 0x1000",
+                          "MEMUNLOCK 0x1000 0x1000", "MEMERASE 0x1000 0x1000", "write 0x1000 0x1000",
+                          "MEMGETBADBLOCK 0x2000", "MEMUNLOCK 0x2000 0x1000", "MEMERASE 0x2000 0x1000",
+                          "write 0x2000 0x800", "lseek +0x800"})
+        expected.push_back(e);
     EXPECT_EQ(fake.events, expected);
 }
 
@@ -146,7 +153,7 @@ TEST_F(Flash, EmptyImageTouchesNothing) {
     make_device(MTD_NANDFLASH, 2);
     make_image("");
     EXPECT_EQ(run(), head() + "Done.\n");
-    EXPECT_EQ(fake.events, std::vector<std::string>{"MEMGETINFO"});
+    EXPECT_EQ(fake.events, opened());
     EXPECT_EQ(block(0), old_block(0));
 }
 
@@ -159,8 +166,11 @@ TEST_F(Flash, NandBadBlocksAreSkippedAndReported) {
                               "Skipping bad block at 0x00003000\n"
                               "Skipping bad block at 0x00004000\n"
                               "Done.\n");
-    const std::vector<std::string> expected = {"MEMGETINFO",
-                                               "MEMGETBADBLOCK 0x0",
+    std::vector<std::string> expected = opened();
+    for (const char *e : {"MEMGETBADBLOCK 0x0", "MEMGETBADBLOCK 0x1000", "MEMGETBADBLOCK 0x2000",
+                          "MEMGETBADBLOCK 0x3000", "MEMGETBADBLOCK 0x4000", "MEMGETBADBLOCK 0x5000"})
+        expected.push_back(e);
+    for (const char *e : {"MEMGETBADBLOCK 0x0",
                                                "lseek +0x1000",
                                                "MEMGETBADBLOCK 0x1000",
                                                "MEMUNLOCK 0x1000 0x1000",
@@ -177,7 +187,8 @@ TEST_F(Flash, NandBadBlocksAreSkippedAndReported) {
                                                "MEMGETBADBLOCK 0x5000",
                                                "MEMUNLOCK 0x5000 0x1000",
                                                "MEMERASE 0x5000 0x1000",
-                                               "write 0x5000 0x1000"};
+                                               "write 0x5000 0x1000"})
+        expected.push_back(e);
     EXPECT_EQ(fake.events, expected);
     EXPECT_EQ(block(0), old_block(0));
     EXPECT_EQ(block(1), img.substr(0, eb));
@@ -231,20 +242,77 @@ TEST_F(Flash, FailedBadBlockQueryExitsWithoutTheFlashingLine) {
                 testing::Eq(std::string("mtd: MEMGETBADBLOCK failed at 0x2000\n")));
 }
 
-TEST_F(Flash, ImageLargerThanTheGoodBlocks) {
-    // NAND: the query past the end is refused.
+TEST_F(Flash, ImageLargerThanTheGoodBlocksIsRefusedBeforeAnything) {
+    // NAND: three blocks, one bad.
     make_device(MTD_NANDFLASH, 3);
     fake.bad_blocks = {eb};
     make_image(image_bytes(3 * eb));
     run_options.verbosity = 0;
     EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
-                testing::Eq(std::string("mtd: MEMGETBADBLOCK failed at 0x3000\n")));
+                testing::Eq("mtd: image is 12288 bytes, " + device_ + " holds only 8192 bytes in good blocks\n" +
+                            failed()));
 
-    // NOR: the erase past the end is refused.
+    // NOR: one byte more than the partition.
     make_device(MTD_NORFLASH, 2);
     make_image(image_bytes(2 * eb + 1));
     EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
-                testing::Eq(std::string("mtd: MEMERASE failed at 0x00002000: ") + strerror(EINVAL) + "\n" + failed()));
+                testing::Eq("mtd: image is 8193 bytes, " + device_ + " holds only 8192 bytes in good blocks\n" +
+                            failed()));
+    EXPECT_EQ(block(0), old_block(0));
+    EXPECT_EQ(block(1), old_block(1));
+}
+
+TEST_F(Flash, NandProgramsOnlyThePagesThatHoldData) {
+    // Two pages per block. Chunks: full; data in its first page only; all
+    // 0xFF (erased, not written, after a bad block); data in its second page
+    // only; ten bytes.
+    make_device(MTD_NANDFLASH, 8);
+    fake.bad_blocks = {2 * eb};
+    const std::string page(eb / 2, '\xff');
+    const std::string img = image_bytes(eb) + image_bytes(eb / 2) + page + page + page + page + image_bytes(eb / 2) +
+                            image_bytes(10);
+    make_image(img);
+    run_options.verbosity = 2;
+    EXPECT_EQ(run(), head() + "Progress: 20% (4 of 17 KiB)\n"
+                              "Progress: 40% (8 of 17 KiB)\n"
+                              "Skipping bad block at 0x00002000\n"
+                              "Progress: 70% (12 of 17 KiB)\n"
+                              "Progress: 90% (16 of 17 KiB)\n"
+                              "Progress: 100% (17 of 17 KiB)\n"
+                              "Done.\n");
+    std::vector<std::string> expected = opened();
+    for (uint64_t b = 0; b < 6; b++)
+        expected.push_back("MEMGETBADBLOCK " + hex(b * eb));
+    for (const char *e : {"MEMGETBADBLOCK 0x0",     "MEMUNLOCK 0x0 0x1000",    "MEMERASE 0x0 0x1000",
+                          "write 0x0 0x1000",       "MEMGETBADBLOCK 0x1000",   "MEMUNLOCK 0x1000 0x1000",
+                          "MEMERASE 0x1000 0x1000", "write 0x1000 0x800",      "lseek +0x800",
+                          "MEMGETBADBLOCK 0x2000",  "lseek +0x1000",           "MEMGETBADBLOCK 0x3000",
+                          "MEMUNLOCK 0x3000 0x1000", "MEMERASE 0x3000 0x1000", "lseek +0x1000",
+                          "MEMGETBADBLOCK 0x4000",  "MEMUNLOCK 0x4000 0x1000", "MEMERASE 0x4000 0x1000",
+                          "write 0x4000 0x1000",    "MEMGETBADBLOCK 0x5000",   "MEMUNLOCK 0x5000 0x1000",
+                          "MEMERASE 0x5000 0x1000", "write 0x5000 0x800",      "lseek +0x800"})
+        expected.push_back(e);
+    EXPECT_EQ(fake.events, expected);
+    const std::string flash = read_file(device_);
+    EXPECT_EQ(flash.substr(0, 2 * eb) + flash.substr(3 * eb, 3 * eb), img + std::string(eb - 10, '\xff'));
+    EXPECT_EQ(block(2), old_block(2));
+    EXPECT_EQ(block(6), old_block(6));
+}
+
+TEST_F(Flash, UbiImageHasTheRestOfThePartitionErased) {
+    make_device(MTD_NANDFLASH, 6);
+    fake.bad_blocks = {4 * eb};
+    const std::string img = "UBI#" + image_bytes(eb - 4);
+    make_image(img);
+    EXPECT_EQ(run(), head() + "Erasing the rest of " + device_ + " for UBI ...\n"
+                              "Skipping bad block at 0x00004000\n"
+                              "Done.\n");
+    EXPECT_EQ(block(0), img);
+    for (size_t b : {1, 2, 3, 5})
+        EXPECT_EQ(block(b), std::string(eb, '\xff')) << b;
+    EXPECT_EQ(block(4), old_block(4));
+    for (const auto &e : fake.events)
+        EXPECT_EQ(e.find("write 0x1"), std::string::npos) << "nothing written past the image: " << e;
 }
 
 TEST_F(Flash, EraseFailureKeepsTheBlocksBehindIt) {

@@ -1,0 +1,37 @@
+// Requests on an open MTD character device: its geometry, its bad blocks,
+// and how much of it can hold data.
+#pragma once
+
+#include <stdint.h>
+
+// What the writer and the image check need to know of an open device.
+struct MtdGeometry {
+    int type;           // MTD_NANDFLASH, MTD_NORFLASH, ...
+    int32_t erase_size; // bytes per erase block
+    int32_t page_size;  // smallest unit of a write (MEMGETINFO's writesize;
+                        // the erase size where that gives no whole pages)
+    int64_t size;       // bytes of the partition
+};
+
+// ioctl with the request type of whichever C library the build uses.
+int mtd_ioctl(int dev, unsigned long request, void *arg);
+
+// NAND types (4 and 8): bad blocks, and pages that must not be programmed
+// with nothing but 0xFF.
+bool is_nand_type(int type);
+
+// MEMGETINFO, and the partition's 64-bit size: MEMGETINFO's size field has
+// 32 bits only, so the size comes from a seek to the device's end (then
+// back to 0), and from MEMGETINFO only where the device cannot seek.
+// Returns 0, or -1 with errno from a refused MEMGETINFO. Prints nothing.
+int read_geometry(int dev, MtdGeometry *geo);
+
+// 1 when the block at offset is bad, 0 when good (always, without a
+// query, on types without bad blocks), -1 when the query fails.
+int query_bad_block(int dev, const MtdGeometry &geo, int64_t offset);
+
+// Bytes in the good blocks of the partition, counted from its start and
+// only until `needed` bytes are found: a result below `needed` is the whole
+// good capacity. -1 when a bad-block query fails; *failed_at is then the
+// block's offset. Prints nothing.
+int64_t good_capacity(int dev, const MtdGeometry &geo, int64_t needed, int64_t *failed_at);
