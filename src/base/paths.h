@@ -4,8 +4,10 @@
 namespace paths {
 
 constexpr const char log_file[] = "/tmp/reflasher.log";
+constexpr const char tmp_dir[] = "/tmp";
 constexpr const char tmp_prefix[] = "/tmp/";
 constexpr const char staged_image[] = "/tmp/reflasher.img";
+constexpr const char dev_null[] = "/dev/null";
 
 // The RAM tree that becomes "/" in stage two.
 constexpr const char ram_root[] = "/tmp/root";
@@ -19,13 +21,29 @@ constexpr const char proc_mtd[] = "/proc/mtd";
 constexpr const char sysfs_mtd_dir[] = "/sys/class/mtd";
 constexpr const char dev_dir[] = "/dev";
 
-// Root switch.
+// The process's own view of the system.
+constexpr const char mountinfo[] = "/proc/self/mountinfo";
+constexpr const char oom_score_adj[] = "/proc/self/oom_score_adj";
+
+// Root switch: the directories of the RAM tree that the pivot and the
+// mount moves need, and the same places after the pivot.
 constexpr const char diag_script[] = "/etc/diag.sh";
 constexpr const char drop_caches[] = "/proc/sys/vm/drop_caches";
+constexpr const char root[] = "/";
 constexpr const char proc[] = "/proc";
 constexpr const char ram_proc[] = "/tmp/root/proc";
 constexpr const char ram_put_old[] = "/tmp/root/mnt";
+constexpr const char ram_sys[] = "/tmp/root/sys";
+constexpr const char ram_dev[] = "/tmp/root/dev";
+constexpr const char ram_tmp[] = "/tmp/root/tmp";
+// /proc/self/mountinfo while /proc lies in the RAM tree, before the pivot.
+constexpr const char ram_mountinfo[] = "/tmp/root/proc/self/mountinfo";
 constexpr const char old_root[] = "/mnt";
+constexpr const char old_sys[] = "/mnt/sys";
+constexpr const char old_dev[] = "/mnt/dev";
+constexpr const char old_tmp[] = "/mnt/tmp";
+constexpr const char sys[] = "/sys";
+constexpr const char dev[] = "/dev";
 
 // Restart fallback.
 constexpr const char sysrq_enable[] = "/proc/sys/kernel/sysrq";

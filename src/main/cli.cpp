@@ -2,12 +2,14 @@
 
 #include "base/log.h"
 #include "base/options.h"
+#include "base/process.h"
 #include "base/text.h"
 #include "stage1/stage_one.h"
 #include "stage2/stage_two.h"
 
 #include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 void print_usage() {
@@ -76,6 +78,10 @@ ParsedCommandLine parse_command_line(int argc, char **argv) {
 }
 
 int reflasher_main(int argc, char **argv) {
+    // Before anything is opened: a closed standard descriptor would be
+    // taken by the next open, and the program's messages would go there.
+    if (open_missing_std_fds() < 0)
+        exit(1);
     const ParsedCommandLine cmd = parse_command_line(argc, argv);
     switch (cmd.mode) {
     case RunMode::stage_one:

@@ -1,6 +1,7 @@
 #include "stage2/ramfs.h"
 
 #include "base/log.h"
+#include "base/mountinfo.h"
 #include "base/options.h"
 #include "base/paths.h"
 #include "base/text.h"
@@ -18,7 +19,7 @@ namespace {
 
 // Directories of the RAM tree that the pivot and the moves need.
 constexpr const char *pivot_dirs[] = {
-    "/tmp/root/mnt", "/tmp/root/proc", "/tmp/root/sys", "/tmp/root/dev", "/tmp/root/tmp",
+    paths::ram_put_old, paths::ram_proc, paths::ram_sys, paths::ram_dev, paths::ram_tmp,
 };
 
 struct MountMove {
@@ -29,9 +30,9 @@ struct MountMove {
 // Carried from under the old root into the new one after the pivot. Each
 // move takes everything mounted beneath it along.
 constexpr MountMove moves_after_pivot[] = {
-    {"/mnt/sys", "/sys"},
-    {"/mnt/dev", "/dev"},
-    {"/mnt/tmp", "/tmp"},
+    {paths::old_sys, paths::sys},
+    {paths::old_dev, paths::dev},
+    {paths::old_tmp, paths::tmp_dir},
 };
 
 void drop_caches_if_diag() {
@@ -61,6 +62,11 @@ void switch_to_ramfs(const char *image_path) {
     drop_caches_if_diag();
 
     log_progress("ramfs: bind-mounting %s", paths::ram_root);
+    // With shared propagation (every mount on systemd-based systems) the
+    // kernel refuses the moves and the pivot below. The device restarts
+    // right after the write, so nothing relies on the propagation any more.
+    // A failure shows in the steps that follow.
+    (void)mount(nullptr, paths::root, nullptr, MS_REC | MS_PRIVATE, nullptr);
     if (do_mount(paths::ram_root, paths::ram_root, MS_BIND) < 0)
         fatal("bind mount failed");
 
@@ -74,11 +80,21 @@ void switch_to_ramfs(const char *image_path) {
 
     log_progress("ramfs: pivot_root %s -> %s/mnt", paths::ram_root, paths::ram_root);
     if (syscall(SYS_pivot_root, paths::ram_root, paths::ram_put_old) < 0) {
-        print_to(stderr, "pivot_root: %s\n", strerror(errno));
+        const int error = errno;
+        // An initramfs root cannot be pivoted, and needs no switch: nothing
+        // on flash is mounted as the root.
+        const bool initramfs = root_is_initial_rootfs(paths::ram_mountinfo);
+        if (!initramfs)
+            print_to(stderr, "pivot_root: %s\n", strerror(error));
+        // The detach below would take /proc with it, from the whole system.
+        (void)do_mount(paths::ram_proc, paths::proc, MS_MOVE);
         (void)umount2(paths::ram_root, MNT_DETACH);
-        fatal("pivot_root failed");
+        if (!initramfs)
+            fatal("pivot_root failed");
+        log_progress("ramfs: root is the initramfs, already in RAM: it stays");
+        return;
     }
-    if (chdir("/") < 0)
+    if (chdir(paths::root) < 0)
         fatal("chdir / failed");
 
     // Until /tmp is moved across, this line lands in the new root's own
