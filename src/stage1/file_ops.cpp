@@ -63,9 +63,10 @@ int copy_contents(int in, int out, const char *source, const char *destination) 
 }
 
 // Refuses a destination that is the source itself (a hard link to it, or a
-// source that is a link to the destination) or a regular file that another
-// user owns, then truncates it. Done on the
-// open descriptors so nothing can be swapped between the test and the use.
+// source that is a link to the destination), that is not a regular file
+// with a single name, or that another user owns; then truncates it. Done
+// on the open descriptors so nothing can be swapped between the test and
+// the use.
 int prepare_destination(int in, int out, const char *source, const char *destination) {
     struct stat src_st {};
     struct stat dst_st {};
@@ -78,15 +79,29 @@ int prepare_destination(int in, int out, const char *source, const char *destina
         errno = EINVAL;
         return -1;
     }
+    // A FIFO would block the copy for good (or hand the image to whoever
+    // reads it); a hard link would have some other file overwritten.
+    if (!S_ISREG(dst_st.st_mode)) {
+        print_to(stderr, "cp: %s: not a regular file\n", destination);
+        errno = EINVAL;
+        return -1;
+    }
+    if (dst_st.st_nlink != 1) {
+        print_to(stderr, "cp: %s: has %u links, another file would be overwritten\n", destination,
+                 static_cast<unsigned>(dst_st.st_nlink));
+        errno = EMLINK;
+        return -1;
+    }
     // A file someone else owns (planted in /tmp ahead of us) could be
     // changed by its owner after the copy, under the program's feet.
-    if (S_ISREG(dst_st.st_mode) && dst_st.st_uid != geteuid()) {
+    if (dst_st.st_uid != geteuid()) {
         print_to(stderr, "cp: %s: owned by uid %u, not by uid %u\n", destination, static_cast<unsigned>(dst_st.st_uid),
                  static_cast<unsigned>(geteuid()));
         errno = EPERM;
         return -1;
     }
-    if (S_ISREG(dst_st.st_mode) && ftruncate(out, 0) < 0)
+    const int flags = fcntl(out, F_GETFL);
+    if (flags < 0 || fcntl(out, F_SETFL, flags & ~O_NONBLOCK) < 0 || ftruncate(out, 0) < 0)
         return report("open", destination, errno);
     return 0;
 }
@@ -98,8 +113,9 @@ int copy_file(const char *source, const char *destination, mode_t mode) {
     if (in < 0)
         return report("open", source, errno);
 
-    // Truncation waits until the same-file test has passed.
-    const int out = open(destination, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, mode);
+    // Truncation waits until the destination is known to be safe to
+    // replace. O_NONBLOCK: opening a planted FIFO must not block.
+    const int out = open(destination, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
     if (out < 0) {
         (void)report("open", destination, errno);
         return close_keeping_errno(in);

@@ -4,9 +4,10 @@
 #include <sys/types.h>
 
 // Copies source to destination and gives the copy exactly the given mode.
-// On failure prints one "cp: ..." line on stderr and returns -1. Never
-// follows a symbolic link at the destination, never writes into a regular
-// file that another user owns, and never truncates its own source.
+// On failure prints one "cp: ..." line on stderr and returns -1. Writes
+// only into a regular file of its own with a single name: never through a
+// symbolic link, a FIFO or a hard link planted at the destination, never
+// into a file that another user owns, never onto its own source.
 int copy_file(const char *source, const char *destination, mode_t mode);
 
 // Creates path and any missing parents with mode 0755 (less the umask).

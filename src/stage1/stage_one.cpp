@@ -1,14 +1,18 @@
 #include "stage1/stage_one.h"
 
 #include "base/log.h"
+#include "base/mountinfo.h"
 #include "base/options.h"
 #include "base/paths.h"
+#include "base/process.h"
 #include "base/text.h"
-#include "stage1/file_ops.h"
-#include "mtd/mtd_table.h"
 #include "mtd/guard.h"
+#include "mtd/mtd_device.h"
+#include "mtd/mtd_table.h"
+#include "stage1/file_ops.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -32,9 +36,33 @@ const char *stage_image(const char *resolved) {
     return paths::staged_image;
 }
 
-bool is_symlink(const char *path) {
-    struct stat st {};
-    return lstat(path, &st) == 0 && S_ISLNK(st.st_mode);
+// The bytes in the good blocks of a NAND partition, counted until enough
+// for the image are found; -1 when the device cannot be opened or queried,
+// or has no bad blocks.
+long long good_capacity_of(int index, long long image_size) {
+    const int dev = open_mtd_index(index, O_RDONLY | O_CLOEXEC);
+    if (dev < 0)
+        return -1;
+    MtdGeometry geo{};
+    int64_t good = -1;
+    int64_t failed_at = 0;
+    if (read_geometry(dev, &geo) == 0 && geo.erase_size > 0 && is_nand_type(geo.type))
+        good = good_capacity(dev, geo, image_size, &failed_at);
+    (void)close(dev);
+    return good;
+}
+
+// When /tmp is a directory of the root file system, the staged image and
+// program would go with the old root at the switch, and the device would
+// be stranded on the RAM tree. An initramfs root is not switched.
+void require_tmp_mount() {
+    if (root_is_initial_rootfs(paths::mountinfo) || is_mount_point(paths::mountinfo, paths::tmp_dir))
+        return;
+    if (access(paths::mountinfo, R_OK) != 0)
+        return;
+    print_to(stderr, "%s is not a mount of its own: what is staged there would be lost with the old root\n",
+             paths::tmp_dir);
+    fatal("cannot stage into %s", paths::tmp_dir);
 }
 
 [[noreturn]] void refuse_staging_dir(const char *path) { fatal("unsafe staging directory %s", path); }
@@ -43,19 +71,16 @@ bool is_symlink(const char *path) {
     check_protected(run_options.part_name);
     log_progress("Commencing upgrade. Closing all shell sessions.");
 
+    // Each directory is checked before anything is made inside it: a link
+    // planted at /tmp/root would make the next mkdir land elsewhere, and
+    // another user who controls either directory could swap the program
+    // between the copy and the exec.
     if (make_dirs(paths::ram_root) < 0)
         fatal("mkdir %s failed", paths::ram_root);
-    // A link planted at /tmp/root would make the next mkdir land elsewhere.
-    if (is_symlink(paths::ram_root)) {
-        print_to(stderr, "%s: is a symbolic link\n", paths::ram_root);
-        refuse_staging_dir(paths::ram_root);
-    }
-    if (make_dirs(paths::ram_sbin) < 0)
-        fatal("mkdir %s/sbin failed", paths::ram_root);
-    // Another user who controls either directory could swap the program
-    // between the copy and the exec.
     if (check_staging_dir(paths::ram_root) < 0)
         refuse_staging_dir(paths::ram_root);
+    if (make_dirs(paths::ram_sbin) < 0)
+        fatal("mkdir %s/sbin failed", paths::ram_root);
     if (check_staging_dir(paths::ram_sbin) < 0)
         refuse_staging_dir(paths::ram_sbin);
 
@@ -72,6 +97,9 @@ bool is_symlink(const char *path) {
         "--verbose",           verbosity_text, staged_path, nullptr,
     };
     log_progress("Re-exec into tmpfs copy");
+    // From here on no signal of a terminal, a session or a service manager
+    // may end the run: the ignored dispositions carry over into stage two.
+    ignore_terminating_signals();
     execv(paths::staged_program, const_cast<char *const *>(argv));
     fatal("execv %s failed: %s", paths::staged_program, strerror(errno));
 }
@@ -127,6 +155,12 @@ int check_image(const char *staged_path) {
                  part_size);
         return -1;
     }
+    const long long good = good_capacity_of(index, image_size);
+    if (good >= 0 && image_size > good) {
+        print_to(stderr, "image is %lld bytes, '%s' holds only %lld bytes in good blocks\n", image_size,
+                 run_options.part_name, good);
+        return -1;
+    }
     return 0;
 }
 
@@ -147,5 +181,6 @@ int stage_one(const char *image_path) {
         puts("Image check passed.");
         return 0;
     }
+    require_tmp_mount();
     stage_self_and_exec(staged_path);
 }

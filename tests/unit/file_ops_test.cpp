@@ -119,10 +119,13 @@ TEST(CopyFile, NeverWritesIntoAnotherUsersFile) {
     EXPECT_EQ(read_file(dir / "planted"), "theirs");
 }
 
-TEST(CopyFile, CharacterDeviceDestinationIsNotTruncated) {
+TEST(CopyFile, OnlyIntoARegularFileOfItsOwn) {
     ScratchDir dir;
     write_file(dir / "src", "bytes");
-    EXPECT_EQ(do_copy(dir / "src", "/dev/null", 0666).rc, 0);
+    const Copy c = do_copy(dir / "src", "/dev/null", 0600);
+    EXPECT_EQ(c.rc, -1);
+    EXPECT_EQ(c.err, "cp: /dev/null: not a regular file\n");
+    EXPECT_EQ(file_mode("/dev/null"), 0666u);
 }
 
 class MakeDirs : public testing::Test {
