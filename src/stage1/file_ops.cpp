@@ -117,7 +117,14 @@ int copy_file(const char *source, const char *destination, mode_t mode) {
     // replace. O_NONBLOCK: opening a planted FIFO must not block.
     const int out = open(destination, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
     if (out < 0) {
-        (void)report("open", destination, errno);
+        // A FIFO without a reader (or a socket) refuses a non-blocking open
+        // for writing with ENXIO.
+        if (errno == ENXIO) {
+            print_to(stderr, "cp: %s: not a regular file\n", destination);
+            errno = ENXIO;
+        } else {
+            (void)report("open", destination, errno);
+        }
         return close_keeping_errno(in);
     }
 

@@ -65,6 +65,11 @@ void require_tmp_mount() {
     fatal("cannot stage into %s", paths::tmp_dir);
 }
 
+bool is_regular_file(const char *path) {
+    struct stat st {};
+    return lstat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 [[noreturn]] void refuse_staging_dir(const char *path) { fatal("unsafe staging directory %s", path); }
 
 [[noreturn]] void stage_self_and_exec(const char *staged_path) {
@@ -75,9 +80,11 @@ void require_tmp_mount() {
     // planted at /tmp/root would make the next mkdir land elsewhere, and
     // another user who controls either directory could swap the program
     // between the copy and the exec.
+    // A regular file at /tmp/root fails at the next mkdir, with the
+    // message for that.
     if (make_dirs(paths::ram_root) < 0)
         fatal("mkdir %s failed", paths::ram_root);
-    if (check_staging_dir(paths::ram_root) < 0)
+    if (!is_regular_file(paths::ram_root) && check_staging_dir(paths::ram_root) < 0)
         refuse_staging_dir(paths::ram_root);
     if (make_dirs(paths::ram_sbin) < 0)
         fatal("mkdir %s/sbin failed", paths::ram_root);

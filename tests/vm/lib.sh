@@ -102,6 +102,15 @@ ns_sh() {
     mount -o remount,rw /
 }
 
+# stage2_pid: the process id of a running stage two, if any.
+stage2_pid() {
+    for p in /proc/[0-9]*; do
+        case "$(tr '\000' ' ' <"$p/cmdline" 2>/dev/null)" in
+        /tmp/root/sbin/reflasher\ --stage2*) echo "${p#/proc/}"; return ;;
+        esac
+    done
+}
+
 # Standard error without the progress echoes.
 err_without_progress() { grep -v '^upgrade: ' /tmp/rf.err; }
 

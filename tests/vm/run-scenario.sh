@@ -15,6 +15,8 @@
 # Lines "# rig: KEY VALUE" in the scenario set up the boot:
 #   append PARAMS   more kernel parameters (later ones override the layout's)
 #   restart         the scenario ends by restarting the guest (no RIG-END)
+#   initramfs       the guest stays on the kernel's initramfs root (no
+#                   move onto tmpfs) and /tmp is a plain directory of it
 #   timeout SECONDS how long the guest may run (default 120)
 #   disk0 OPTIONS   more QEMU -drive options for the first disk
 #   disk1 BLOCKS    size of the spare disk in 64 KiB blocks (default 32)
@@ -94,6 +96,7 @@ timeout_s=$(rig_opt timeout); timeout_s=${timeout_s:-120}
 disk0_opts=$(rig_opt disk0)
 [ -z "$disk0_opts" ] || disk0_opts=",$disk0_opts"
 append="console=ttyAMA0 loglevel=1 rdinit=/init rig.scenario=$name $layout $(rig_opt append)"
+rig_flag initramfs && append+=" rig.initramfs"
 
 set +e
 timeout "$timeout_s" qemu-system-aarch64 -M virt -cpu cortex-a53 -accel tcg -m 512 -nographic -no-reboot -nic none \

@@ -59,3 +59,24 @@ ln -s /root/fw.bin /tmp/fw-link
 run_rf -T /tmp/fw-link
 expect_eq "image through a link from /tmp: checked" "0 Image check passed." "$RF_RC $(cat /tmp/rf.out)"
 check "nothing new outside /tmp" test "$(ls /outside | tr '\n' ' ')" = "img log prog tree "
+
+# FIFOs and hard links planted at the log and at the staged image: never a
+# hang (each run has a time limit), never a write into the linked file.
+echo "root's own" >/tmp/precious
+for kind in fifo hardlink; do
+    reset_tmp
+    plant_at() { if [ "$kind" = fifo ]; then mkfifo "$1"; else ln /tmp/precious "$1"; fi; }
+    plant_at /tmp/reflasher.log
+    timeout 20 reflasher -T /root/fw.bin >/tmp/rf.out 2>/tmp/rf.err
+    expect_eq "$kind at the log: the check still passes" "0 Image check passed." "$? $(cat /tmp/rf.out)"
+    rm -f /tmp/reflasher.log /tmp/reflasher.img
+    plant_at /tmp/reflasher.img
+    timeout 20 reflasher -T -q /root/fw.bin >/tmp/rf.out 2>/tmp/rf.err
+    expect_eq "$kind at the staged image: refused" 1 "$?"
+    why="not a regular file"
+    [ "$kind" = hardlink ] && why="has 2 links, another file would be overwritten"
+    expect_file "$kind at the staged image: lines" /tmp/rf.err "cp: /tmp/reflasher.img: $why
+ERROR: cannot copy image to tmpfs
+"
+done
+expect_eq "hard links: the linked file untouched" "root's own" "$(cat /tmp/precious)"

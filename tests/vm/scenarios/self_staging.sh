@@ -12,11 +12,8 @@ stage2_argv() {
     ns=$!
     argv=
     for i in $(seq 200); do
-        for p in /proc/[0-9]*; do
-            c=$(tr '\000' ' ' <"$p/cmdline" 2>/dev/null)
-            case "$c" in /tmp/root/sbin/reflasher\ --stage2*) argv=$c; pid=${p#/proc/};; esac
-        done
-        [ -n "$argv" ] && break
+        pid=$(stage2_pid)
+        [ -n "$pid" ] && argv=$(tr '\000' ' ' <"/proc/$pid/cmdline") && break
         usleep 50000
     done
     # Stage two logs this right before it opens the image, where it blocks.

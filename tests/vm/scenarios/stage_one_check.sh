@@ -97,6 +97,32 @@ expect_file "protected: refusal" /tmp/rf.err "ERROR: refusing to write to protec
 "
 absent "protected: /tmp/root not created" /tmp/root
 
+# The device node of a protected partition, directly and through a link,
+# forced past the lookup: refused all the same, naming the partition.
+dev=$(mtd_dev U-Boot)
+mkdir -p /dev/mtd/by-name
+ln -sf "$dev" /dev/mtd/by-name/bootloader
+for given in "$dev" /dev/mtd/by-name/bootloader; do
+    run_rf -F --part "$given" /tmp/fw.bin
+    expect_file "protected device node $given: refused" /tmp/rf.err "cannot find mtd partition '$given'
+Image check failed but --force given - will update anyway!
+ERROR: refusing to write to protected partition 'U-Boot' (given as $given)
+"
+done
+rm -rf /dev/mtd
+absent "protected device node: /tmp/root not created" /tmp/root
+
+# /tmp a plain directory of the root file system: what is staged there
+# would go with the old root, so the run stops before stage two.
+make_image /root/fw.bin 100000
+read_blocks Firmware_1 0 2 >/tmp/before
+ns_sh 'umount -l /tmp && exec reflasher -q "$@"' /root/fw.bin
+expect_file "/tmp no mount: refused" /tmp/rf.err "/tmp is not a mount of its own: what is staged there would be lost with the old root
+ERROR: cannot stage into /tmp
+"
+read_blocks Firmware_1 0 2 >/tmp/after
+same_bytes "/tmp no mount: flash untouched" /tmp/before /tmp/after
+
 # Planted links are never followed.
 reset_tmp
 echo old >/root/victim

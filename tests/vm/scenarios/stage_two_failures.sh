@@ -45,6 +45,27 @@ ERROR: refusing to write to protected partition 'Firmware_2'
 read_blocks Firmware_2 0 8 >/tmp/after
 same_bytes "protected in stage two: Firmware_2 unchanged" /tmp/before /tmp/after
 
+# The same partition named by its device node: refused after the switch.
+ns_rf --stage2 -q --part "$(mtd_dev Firmware_2)" /tmp/img
+expect_file "protected device node in stage two: refused" /tmp/rf.err "ERROR: refusing to write to protected partition 'Firmware_2' (given as $(mtd_dev Firmware_2))
+"
+read_blocks Firmware_2 0 8 >/tmp/after
+same_bytes "protected device node in stage two: Firmware_2 unchanged" /tmp/before /tmp/after
+
+# A failed pivot (a file where the put-old directory belongs): the run ends
+# as before, and /proc is back in place for the rest of the system.
+reset_tmp
+mkdir -p /tmp/root
+: >/tmp/root/mnt
+ns_sh 'reflasher --stage2 -q "$@"; echo "status $?"; test -r /proc/self/mountinfo && echo "/proc readable"' /tmp/img
+expect_file "failed pivot: lines" /tmp/rf.err "pivot_root: $(errtext 20)
+ERROR: pivot_root failed
+"
+expect_file "failed pivot: status 1, /proc still there" /tmp/rf.out "status 1
+/proc readable
+"
+rm -f /tmp/root/mnt
+
 # A missing image after the switch.
 ns_rf --stage2 -q /tmp/no-such-image
 expect_file "missing image in stage two" /tmp/rf.err "ERROR: cannot open image '/tmp/no-such-image': $(errtext 2)

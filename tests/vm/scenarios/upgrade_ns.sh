@@ -67,3 +67,53 @@ lines=$(wc -l </tmp/reflasher.log)
 rm -rf /tmp/reflasher.img
 ns_rf -q /root/fw.bin
 expect_eq "second run appends" $((lines * 2)) "$(wc -l </tmp/reflasher.log)"
+
+# Whole upgrades of Firmware_1 in conditions met in the field; each must
+# restart with the image on the flash, byte for byte.
+upgraded() {
+    expect_eq "$1: restarted" 129 "$RF_RC"
+    read_blocks Firmware_1 0 5 >/tmp/got
+    { cat /root/field.bin; ff_bytes $((5 * 65536 - 300000)); } >/tmp/want
+    same_bytes "$1: image byte for byte" /tmp/want /tmp/got
+}
+make_image /root/field.bin 300000
+
+# Every mount shared, as on systemd-based systems.
+reset_tmp
+ns_sh 'mount --make-rshared / && exec reflasher -q "$@"' /root/field.bin
+upgraded "shared mounts"
+
+# Started with closed standard descriptors, as by some daemons.
+reset_tmp
+ns_sh 'exec reflasher "$@" <&- 2>&-' /root/field.bin
+upgraded "stdin and stderr closed"
+reset_tmp
+ns_sh 'exec reflasher "$@" <&- >&- 2>&-' /root/field.bin
+upgraded "all three closed"
+
+# Signals of a closed terminal, Ctrl-C, a service manager and a vanished
+# reader, every few milliseconds from the start of stage two to its end.
+# The program runs below a shell (the first process of a PID namespace
+# gets no signal it has no handler for).
+reset_tmp
+(
+    pid=
+    for i in $(seq 400); do
+        pid=$(stage2_pid)
+        [ -n "$pid" ] && break
+        usleep 10000
+    done
+    rounds=0
+    while [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; do
+        for sig in HUP INT TERM PIPE QUIT; do kill -"$sig" "$pid" 2>/dev/null; done
+        rounds=$((rounds + 1))
+        usleep 3000
+    done
+    echo "$rounds" >/tmp/signal-rounds
+) &
+killer=$!
+ns_sh 'reflasher "$@"; echo "returned $?"' /root/field.bin
+wait "$killer"
+upgraded "signals"
+check "signals: sent through the run ($(cat /tmp/signal-rounds) rounds)" test "$(cat /tmp/signal-rounds)" -gt 10
+expect_eq "signals: the log ends with the restart" "upgrade: Rebooting system..." "$(tail -n 1 /tmp/reflasher.log)"

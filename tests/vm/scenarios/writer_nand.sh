@@ -1,6 +1,6 @@
 # The flash writer on NAND (nandsim, 128 KiB erase blocks) with bad blocks:
 # Kernel_1 has its blocks 0, 3 and 4 bad, 16 blocks in all.
-mkdir -p /tmp/root
+mkdir -p /tmp/root /root
 EB=131072
 
 # Mark every good block with its own byte so that an erase would show.
@@ -55,21 +55,28 @@ read_blocks Kernel_1 1 1 >/tmp/got
 { cat /tmp/small; ff_bytes $((EB / 2)); } >/tmp/want
 same_bytes "-q: written to the first good block" /tmp/want /tmp/got
 
-# More than the good blocks hold (13 good of 16): the bad-block query past
-# the end fails, status 1 without the flashing failure line.
-make_image /tmp/big $((14 * EB))
-ns_rf --stage2 --part Kernel_1 /tmp/big
-expect_eq "past the good blocks: exit 1" 1 "$RF_RC"
-err_without_progress >/tmp/got
-expect_file "past the good blocks: query failure only" /tmp/got "Writing to Kernel_1 ...
-Skipping bad block at 0x00000000
-Skipping bad block at 0x00060000
-Skipping bad block at 0x00080000
-mtd: MEMGETBADBLOCK failed at 0x200000
+# More than the good blocks hold (13 good of 16), less than the raw size:
+# the check fails in test mode, and a forced run is refused before the
+# first erase, whatever the options.
+make_image /root/big $((14 * EB))
+run_rf -T --part Kernel_1 /root/big
+expect_file "past the good blocks: test mode fails" /tmp/rf.err "upgrade: Image not in /tmp, copying to /tmp/reflasher.img
+image is $((14 * EB)) bytes, 'Kernel_1' holds only $((13 * EB)) bytes in good blocks
+ERROR: image check failed (use -F to override)
 "
-read_blocks Kernel_1 15 1 >/tmp/got
-dd if=/tmp/big bs=$EB skip=12 count=1 2>/dev/null >/tmp/want
-same_bytes "past the good blocks: the last good block holds chunk 13" /tmp/want /tmp/got
+read_blocks Kernel_1 7 9 >/tmp/before
+reset_tmp
+ns_rf -F --part Kernel_1 /root/big
+expect_eq "past the good blocks: forced run ends with status 1" 1 "$RF_RC"
+err_without_progress >/tmp/got
+expect_file "past the good blocks: refused by the writer" /tmp/got "image is $((14 * EB)) bytes, 'Kernel_1' holds only $((13 * EB)) bytes in good blocks
+Image check failed but --force given - will update anyway!
+mtd: image is $((14 * EB)) bytes, Kernel_1 holds only $((13 * EB)) bytes in good blocks
+ERROR: flashing 'Kernel_1' failed
+"
+read_blocks Kernel_1 7 9 >/tmp/after
+same_bytes "past the good blocks: flash untouched" /tmp/before /tmp/after
+mkdir -p /tmp/root
 
 # The neighbours on the chip are untouched: Preloader before, RootFS_1 after.
 read_blocks Preloader 0 2 >/tmp/got
