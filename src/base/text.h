@@ -1,7 +1,11 @@
 // Formatting and number parsing for the program's own messages, files and
-// arguments. They behave like the C library's printf and scanf families
-// for what the program uses, without pulling in the library's floating-
-// point formatting and scanning, which a static build would otherwise carry.
+// arguments, in place of the C library's printf and scanf families. They
+// behave like those for what the program uses, without the library's
+// floating-point formatting and scanning, which a static build would
+// otherwise carry: with static musl on AArch64, a program that calls
+// snprintf, fprintf, sscanf and fscanf links to 62,832 bytes stripped, the
+// same program without them to 13,680 bytes, while the whole of this
+// program stays within its 64 KiB budget.
 #pragma once
 
 #include <stdarg.h>
@@ -10,9 +14,11 @@
 
 #define TEXT_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
 
-// printf-style formatting. Supported: the conversions d i u x X o c s and
-// %%, the flags '0' and '-', a decimal field width, and the length
-// modifiers hh h l ll z. Anything else is copied through as it stands.
+// printf-style formatting of exactly what the program's format strings use
+// (scripts/lint.sh checks them): the conversions d u x o s and %%, the
+// flag '0', a decimal field width, and the length modifier ll. Any other
+// conversion stops a debug or sanitizer build at once; a release build
+// copies the rest of the format as it stands and reads no more arguments.
 //
 // Like vsnprintf: writes at most size - 1 characters and a terminating
 // zero byte, returns the length the whole result would have.

@@ -1,5 +1,5 @@
-#include "fake_io.h"
 #include "base/options.h"
+#include "fake_io.h"
 #include "stage2/flash.h"
 #include "support.h"
 
@@ -113,11 +113,11 @@ TEST_F(Flash, OneByteMoreFillsTheLastBlockWithFF) {
     // The good blocks are counted before the first erase; the last chunk
     // is programmed only up to the end of its one page with data.
     std::vector<std::string> expected = opened();
-    for (const char *e : {"MEMGETBADBLOCK 0x0", "MEMGETBADBLOCK 0x1000", "MEMGETBADBLOCK 0x2000", "MEMGETBADBLOCK 0x0",
-                          "MEMUNLOCK 0x0 0x1000", "MEMERASE 0x0 0x1000", "write 0x0 0x1000", "MEMGETBADBLOCK 0x1000",
-                          "MEMUNLOCK 0x1000 0x1000", "MEMERASE 0x1000 0x1000", "write 0x1000 0x1000",
-                          "MEMGETBADBLOCK 0x2000", "MEMUNLOCK 0x2000 0x1000", "MEMERASE 0x2000 0x1000",
-                          "write 0x2000 0x800", "lseek +0x800"})
+    for (const char *e :
+         {"MEMGETBADBLOCK 0x0", "MEMGETBADBLOCK 0x1000", "MEMGETBADBLOCK 0x2000", "MEMGETBADBLOCK 0x0",
+          "MEMUNLOCK 0x0 0x1000", "MEMERASE 0x0 0x1000", "write 0x0 0x1000", "MEMGETBADBLOCK 0x1000",
+          "MEMUNLOCK 0x1000 0x1000", "MEMERASE 0x1000 0x1000", "write 0x1000 0x1000", "MEMGETBADBLOCK 0x2000",
+          "MEMUNLOCK 0x2000 0x1000", "MEMERASE 0x2000 0x1000", "write 0x2000 0x800", "lseek +0x800"})
         expected.push_back(e);
     EXPECT_EQ(fake.events, expected);
 }
@@ -170,24 +170,12 @@ TEST_F(Flash, NandBadBlocksAreSkippedAndReported) {
     for (const char *e : {"MEMGETBADBLOCK 0x0", "MEMGETBADBLOCK 0x1000", "MEMGETBADBLOCK 0x2000",
                           "MEMGETBADBLOCK 0x3000", "MEMGETBADBLOCK 0x4000", "MEMGETBADBLOCK 0x5000"})
         expected.push_back(e);
-    for (const char *e : {"MEMGETBADBLOCK 0x0",
-                                               "lseek +0x1000",
-                                               "MEMGETBADBLOCK 0x1000",
-                                               "MEMUNLOCK 0x1000 0x1000",
-                                               "MEMERASE 0x1000 0x1000",
-                                               "write 0x1000 0x1000",
-                                               "MEMGETBADBLOCK 0x2000",
-                                               "MEMUNLOCK 0x2000 0x1000",
-                                               "MEMERASE 0x2000 0x1000",
-                                               "write 0x2000 0x1000",
-                                               "MEMGETBADBLOCK 0x3000",
-                                               "lseek +0x1000",
-                                               "MEMGETBADBLOCK 0x4000",
-                                               "lseek +0x1000",
-                                               "MEMGETBADBLOCK 0x5000",
-                                               "MEMUNLOCK 0x5000 0x1000",
-                                               "MEMERASE 0x5000 0x1000",
-                                               "write 0x5000 0x1000"})
+    for (const char *e :
+         {"MEMGETBADBLOCK 0x0", "lseek +0x1000", "MEMGETBADBLOCK 0x1000", "MEMUNLOCK 0x1000 0x1000",
+          "MEMERASE 0x1000 0x1000", "write 0x1000 0x1000", "MEMGETBADBLOCK 0x2000", "MEMUNLOCK 0x2000 0x1000",
+          "MEMERASE 0x2000 0x1000", "write 0x2000 0x1000", "MEMGETBADBLOCK 0x3000", "lseek +0x1000",
+          "MEMGETBADBLOCK 0x4000", "lseek +0x1000", "MEMGETBADBLOCK 0x5000", "MEMUNLOCK 0x5000 0x1000",
+          "MEMERASE 0x5000 0x1000", "write 0x5000 0x1000"})
         expected.push_back(e);
     EXPECT_EQ(fake.events, expected);
     EXPECT_EQ(block(0), old_block(0));
@@ -248,16 +236,16 @@ TEST_F(Flash, ImageLargerThanTheGoodBlocksIsRefusedBeforeAnything) {
     fake.bad_blocks = {eb};
     make_image(image_bytes(3 * eb));
     run_options.verbosity = 0;
-    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
-                testing::Eq("mtd: image is 12288 bytes, " + device_ + " holds only 8192 bytes in good blocks\n" +
-                            failed()));
+    EXPECT_EXIT(
+        run_raw(), testing::ExitedWithCode(1),
+        testing::Eq("mtd: image is 12288 bytes, " + device_ + " holds only 8192 bytes in good blocks\n" + failed()));
 
     // NOR: one byte more than the partition.
     make_device(MTD_NORFLASH, 2);
     make_image(image_bytes(2 * eb + 1));
-    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
-                testing::Eq("mtd: image is 8193 bytes, " + device_ + " holds only 8192 bytes in good blocks\n" +
-                            failed()));
+    EXPECT_EXIT(
+        run_raw(), testing::ExitedWithCode(1),
+        testing::Eq("mtd: image is 8193 bytes, " + device_ + " holds only 8192 bytes in good blocks\n" + failed()));
     EXPECT_EQ(block(0), old_block(0));
     EXPECT_EQ(block(1), old_block(1));
 }
@@ -269,8 +257,8 @@ TEST_F(Flash, NandProgramsOnlyThePagesThatHoldData) {
     make_device(MTD_NANDFLASH, 8);
     fake.bad_blocks = {2 * eb};
     const std::string page(eb / 2, '\xff');
-    const std::string img = image_bytes(eb) + image_bytes(eb / 2) + page + page + page + page + image_bytes(eb / 2) +
-                            image_bytes(10);
+    const std::string img =
+        image_bytes(eb) + image_bytes(eb / 2) + page + page + page + page + image_bytes(eb / 2) + image_bytes(10);
     make_image(img);
     run_options.verbosity = 2;
     EXPECT_EQ(run(), head() + "Progress: 20% (4 of 17 KiB)\n"
@@ -283,14 +271,14 @@ TEST_F(Flash, NandProgramsOnlyThePagesThatHoldData) {
     std::vector<std::string> expected = opened();
     for (uint64_t b = 0; b < 6; b++)
         expected.push_back("MEMGETBADBLOCK " + hex(b * eb));
-    for (const char *e : {"MEMGETBADBLOCK 0x0",     "MEMUNLOCK 0x0 0x1000",    "MEMERASE 0x0 0x1000",
-                          "write 0x0 0x1000",       "MEMGETBADBLOCK 0x1000",   "MEMUNLOCK 0x1000 0x1000",
-                          "MEMERASE 0x1000 0x1000", "write 0x1000 0x800",      "lseek +0x800",
-                          "MEMGETBADBLOCK 0x2000",  "lseek +0x1000",           "MEMGETBADBLOCK 0x3000",
-                          "MEMUNLOCK 0x3000 0x1000", "MEMERASE 0x3000 0x1000", "lseek +0x1000",
-                          "MEMGETBADBLOCK 0x4000",  "MEMUNLOCK 0x4000 0x1000", "MEMERASE 0x4000 0x1000",
-                          "write 0x4000 0x1000",    "MEMGETBADBLOCK 0x5000",   "MEMUNLOCK 0x5000 0x1000",
-                          "MEMERASE 0x5000 0x1000", "write 0x5000 0x800",      "lseek +0x800"})
+    for (const char *e : {"MEMGETBADBLOCK 0x0",      "MEMUNLOCK 0x0 0x1000",    "MEMERASE 0x0 0x1000",
+                          "write 0x0 0x1000",        "MEMGETBADBLOCK 0x1000",   "MEMUNLOCK 0x1000 0x1000",
+                          "MEMERASE 0x1000 0x1000",  "write 0x1000 0x800",      "lseek +0x800",
+                          "MEMGETBADBLOCK 0x2000",   "lseek +0x1000",           "MEMGETBADBLOCK 0x3000",
+                          "MEMUNLOCK 0x3000 0x1000", "MEMERASE 0x3000 0x1000",  "lseek +0x1000",
+                          "MEMGETBADBLOCK 0x4000",   "MEMUNLOCK 0x4000 0x1000", "MEMERASE 0x4000 0x1000",
+                          "write 0x4000 0x1000",     "MEMGETBADBLOCK 0x5000",   "MEMUNLOCK 0x5000 0x1000",
+                          "MEMERASE 0x5000 0x1000",  "write 0x5000 0x800",      "lseek +0x800"})
         expected.push_back(e);
     EXPECT_EQ(fake.events, expected);
     const std::string flash = read_file(device_);
@@ -304,9 +292,10 @@ TEST_F(Flash, UbiImageHasTheRestOfThePartitionErased) {
     fake.bad_blocks = {4 * eb};
     const std::string img = "UBI#" + image_bytes(eb - 4);
     make_image(img);
-    EXPECT_EQ(run(), head() + "Erasing the rest of " + device_ + " for UBI ...\n"
-                              "Skipping bad block at 0x00004000\n"
-                              "Done.\n");
+    EXPECT_EQ(run(), head() + "Erasing the rest of " + device_ +
+                         " for UBI ...\n"
+                         "Skipping bad block at 0x00004000\n"
+                         "Done.\n");
     EXPECT_EQ(block(0), img);
     for (size_t b : {1, 2, 3, 5})
         EXPECT_EQ(block(b), std::string(eb, '\xff')) << b;
