@@ -1,6 +1,7 @@
 // Fuzz target: the command line parser over arbitrary argument vectors.
 // The input is split at zero bytes into arguments. (Run it with
-// -close_fd_mask=2: the usage text would flood the fuzzer's output.)
+// -close_fd_mask=3: the usage text and the version would flood the
+// fuzzer's output.)
 #include "base/options.h"
 #include "main/cli.h"
 

@@ -54,6 +54,9 @@ ParsedCommandLine parse_command_line(int argc, char **argv) {
         } else if (is(arg, "-h") || is(arg, "--help")) {
             print_usage();
             return {RunMode::exit_now, 0, nullptr};
+        } else if (is(arg, "-V") || is(arg, "--version")) {
+            print_to(stdout, "reflasher %s\n", REFLASHER_VERSION);
+            return {RunMode::exit_now, 0, nullptr};
         } else if (is(arg, "--part")) {
             if (i + 1 >= argc)
                 fatal("--part requires an argument");

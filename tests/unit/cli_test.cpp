@@ -60,6 +60,22 @@ TEST_F(CommandLine, HelpShowsDefaultPartitionEvenAfterPart) {
     }
 }
 
+TEST_F(CommandLine, VersionOnStdoutAndExit0) {
+    for (const char *version : {"-V", "--version"}) {
+        Parse p{};
+        const std::string out = capture_stdout([&] { p = parse({"-x", version}); });
+        EXPECT_EQ(p.result.mode, RunMode::exit_now);
+        EXPECT_EQ(p.result.exit_status, 1) << "an earlier invalid option still counts";
+        EXPECT_EQ(out, "");
+        p = Parse{};
+        const std::string shown = capture_stdout([&] { p = parse({"--part", "X", version, "-x"}); });
+        EXPECT_EQ(p.result.exit_status, 0);
+        EXPECT_EQ(p.err, "");
+        EXPECT_TRUE(testing::internal::RE::FullMatch(shown, "reflasher [0-9]+\\.[0-9]+\\.[0-9]+(-g[0-9a-f]+)?\n"))
+            << shown;
+    }
+}
+
 TEST_F(CommandLine, VerbosityArithmetic) {
     struct Case {
         std::vector<const char *> args;
@@ -115,7 +131,7 @@ TEST_F(CommandLine, ImagePathsFlagsAndParts) {
 }
 
 TEST_F(CommandLine, InvalidOptions) {
-    for (const char *bad : {"-x", "-vq", "--part=Firmware_2", "-V", "--", "--TEST"}) {
+    for (const char *bad : {"-x", "-vq", "--part=Firmware_2", "-Vq", "--", "--TEST"}) {
         reset_options_for_test();
         const Parse p = parse({"img", bad, "-h"});
         EXPECT_EQ(p.result.mode, RunMode::exit_now);
