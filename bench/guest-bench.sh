@@ -18,18 +18,7 @@ kernel=$(tests/vm/build-kernel.sh "$cache")
 busybox=$(tests/vm/fetch-busybox.sh "$cache")
 
 # mtd-utils and the C library they need, for the guest.
-overlay=$cache/mtd-utils-arm64
-if [ ! -x "$overlay/usr/sbin/flashcp" ]; then
-    tmp=$(mktemp -d)
-    (cd "$tmp" && apt-get download mtd-utils:arm64 libc6:arm64 >/dev/null 2>&1)
-    for deb in "$tmp"/*.deb; do dpkg-deb -x "$deb" "$tmp/x"; done
-    rm -rf "$overlay.tmp"
-    mkdir -p "$overlay.tmp/usr/sbin"
-    cp -a "$tmp/x/lib" "$overlay.tmp/"
-    cp "$tmp/x/usr/sbin/flash_erase" "$tmp/x/usr/sbin/nandwrite" "$tmp/x/usr/sbin/flashcp" "$overlay.tmp/usr/sbin/"
-    rm -rf "$overlay" "$tmp"
-    mv "$overlay.tmp" "$overlay"
-fi
+overlay=$(tests/vm/fetch-mtd-utils.sh "$cache")
 
 work=$root/build/bench
 rm -rf "$work"

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ googletest clang libclang-rt-14-dev clang-tidy clang-format cppcheck valgrind
           g++-aarch64-linux-gnu qemu-system-arm qemu-user-static linux-source-6.1
           flex bison bc cpio xz-utils libssl-dev libelf-dev man-db
-          musl-dev musl-tools musl-dev:arm64)
+          musl-dev musl-tools musl-dev:arm64 mtd-utils)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -22,6 +22,9 @@
 #   disk1 BLOCKS    size of the spare disk in 64 KiB blocks (default 32)
 #   data NAME SIZE  a file of SIZE random bytes, made on the host, at
 #                   /rig/data/NAME in the guest and RIG_WORK/data/NAME here
+# A file SCENARIO.prep beside it, if present, runs on the host first (bash,
+# with RIG_DATA set to the directory that becomes /rig/data in the guest),
+# to make data files.
 # A file SCENARIO.host beside it, if present, runs on the host afterwards
 # (bash, with RIG_WORK, RIG_CONSOLE, RIG_DISK0, RIG_DISK1 set) and prints
 # its own "ok"/"not ok" lines.
@@ -80,6 +83,8 @@ for f in "${data[@]+"${data[@]}"}"; do cp "$f" "$work/data/"; done
 while read -r dname dsize; do
     [ -n "$dname" ] && head -c "$dsize" /dev/urandom >"$work/data/$dname"
 done < <(rig_opt data)
+prep="${scenario%.sh}.prep"
+[ ! -f "$prep" ] || RIG_DATA="$work/data" bash "$prep"
 cp -r "$work/data/." "$work/root/rig/data/"
 [ -z "$overlay" ] || cp -a "$overlay/." "$work/root/"
 (cd "$work/root" && find . | cpio -o -H newc --quiet -R 0:0) | gzip -1 >"$work/initrd.cpio.gz"
