@@ -32,8 +32,12 @@ tests/vm/run-scenario.sh --kernel "$kernel" --busybox "$busybox" --program build
 grep -E '^(RESULT|MEMORY)' "$work/run/console.log" >"$work/results"
 grep -E '^(RESULT|PROBE|not ok)' "$work/run/console.log" | grep -q '^not ok' && { cat "$work/run.log"; exit 1; }
 
-echo "reflasher benchmark, $(date -u +%Y-%m-%d), guest: QEMU TCG cortex-a53, Linux 6.1"
-echo "image $size bytes, $runs runs each, interleaved; medians"
+{
+echo "## Writer benchmark"
+echo
+echo "$(date -u +%Y-%m-%d), \`bench/guest-bench.sh $size $runs\`; guest: QEMU TCG cortex-a53, Linux 6.1;"
+echo "image $size bytes, $runs runs each, interleaved; medians. NAND-half: the same size, every 128 KiB"
+echo "block half data, half 0xFF."
 echo
 awk -v size="$size" '
 function median(list,   n, a, i, j, t) {
@@ -48,10 +52,10 @@ $1 == "MEMORY" { rss[$2] = $3; lck[$2] = $4; block[$2] = $5; next }
 }
 END {
     mib = size / 1048576
+    ndev = split("NAND NOR NAND-half", devs, " "); split("reflasher mtd-utils bound", tools, " ")
     printf "| device | tool | wall ms | MB/s | CPU ms per MiB |\n"
     printf "|---|---|---|---|---|\n"
-    split("NAND NOR", devs, " "); split("reflasher mtd-utils bound", tools, " ")
-    for (d = 1; d <= 2; d++) for (t = 1; t <= 3; t++) {
+    for (d = 1; d <= ndev; d++) for (t = 1; t <= 3; t++) {
         key = tools[t] " " devs[d]
         if (!(key in wall)) continue
         w = median(wall[key]); c = median(cpu[key])
@@ -60,8 +64,9 @@ END {
     }
     printf "\n| device | reflasher / bound (wall) | reflasher / mtd-utils (wall) | CPU per MiB, reflasher / mtd-utils |\n"
     printf "|---|---|---|---|\n"
-    for (d = 1; d <= 2; d++) {
+    for (d = 1; d <= ndev; d++) {
         r = "reflasher " devs[d]; b = "bound " devs[d]; p = "mtd-utils " devs[d]
+        if (!(r in W)) continue
         ratio = (C[p] > 0) ? sprintf("%.2f", C[r] / C[p]) : "-"
         printf "| %s | %.3f | %.3f | %s |\n", devs[d], W[r] / W[b], W[r] / W[p], ratio
     }
@@ -70,3 +75,5 @@ END {
     for (d = 1; d <= 2; d++)
         printf "| %s | %d | %d | %d | %d |\n", devs[d], block[devs[d]], rss[devs[d]], lck[devs[d]], block[devs[d]] + 256
 }' "$work/results"
+} | tee "$work/table.md"
+bench/record.sh writer-benchmark <"$work/table.md"

@@ -1,13 +1,20 @@
 #!/bin/bash
-# Size report of the release binaries: file size, sections and the largest
-# symbols of each; fails when the AArch64 binary is over its budget.
-#   bench/size.sh [BUDGET_BYTES]      (default 65536)
-# Builds build/release-aarch64 and build/release-x86_64 first if needed.
+# Size report of the release binaries: file size and sections of each, the
+# largest symbols of the AArch64 one; fails when one is over its budget.
+# Records the sizes in bench/RESULTS.md unless given --no-record (the test
+# command checks without recording).
+#   bench/size.sh [--no-record] [BUDGET_BYTES]      (default 65536)
+# Builds the release builds (build/release-TARGET) first if needed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+record=1
+if [ "${1:-}" = --no-record ]; then record=0; shift; fi
 budget=${1:-65536}
+targets="aarch64 x86_64"
 status=0
-for arch in aarch64 x86_64; do
+table="| target | bytes | budget |
+|---|---|---|"
+for arch in $targets; do
     dir=build/release-$arch
     if [ ! -f "$dir/CMakeCache.txt" ]; then
         cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/$arch-linux-musl.cmake" >/dev/null
@@ -17,14 +24,14 @@ for arch in aarch64 x86_64; do
     bytes=$(stat -c %s "$bin")
     printf '%-8s %s: %d bytes (%.1f KiB)\n' "$arch" "$bin" "$bytes" "$(echo "$bytes / 1024" | bc -l)"
     size "$bin" | sed 's/^/         /'
-    if [ "$arch" = aarch64 ]; then
-        if [ "$bytes" -gt "$budget" ]; then
-            echo "         OVER BUDGET: $bytes > $budget bytes"
-            status=1
-        else
-            echo "         within budget: $bytes <= $budget bytes"
-        fi
+    if [ "$bytes" -gt "$budget" ]; then
+        echo "         OVER BUDGET: $bytes > $budget bytes"
+        status=1
+    else
+        echo "         within budget: $bytes <= $budget bytes"
     fi
+    table+="
+| $arch, static, stripped | $bytes | $budget |"
 done
 # Where the bytes go: the unstripped link of the AArch64 program.
 obj=build/release-aarch64/CMakeFiles/reflasher.dir/src/main/main.cpp.o
@@ -34,4 +41,8 @@ aarch64-linux-musl-gcc -static -Wl,--gc-sections -Wl,-z,max-page-size=4096 "$obj
 echo "largest symbols (aarch64):"
 aarch64-linux-gnu-nm --size-sort -S -C build/release-aarch64/reflasher.unstripped | tail -n 15 |
     while read -r _ size _ name; do printf '         %6d  %s\n' "$((16#$size))" "$name"; done
+if [ "$record" -eq 1 ]; then
+    printf '## Release binary sizes\n\n%s, `bench/size.sh`, revision %s:\n\n%s\n' "$(date -u +%Y-%m-%d)" \
+        "$(git rev-parse --short HEAD 2>/dev/null || echo unknown)" "$table" | bench/record.sh sizes
+fi
 exit $status

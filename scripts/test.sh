@@ -46,7 +46,7 @@ step "host: unit tests under valgrind memcheck" scripts/valgrind-unit.sh build/h
 step "aarch64: unit tests under qemu-user" ctest --test-dir build/aarch64 -j"$jobs" --output-on-failure
 step "release builds: size budget and run-time dependencies" \
     sh -c 'ctest --test-dir build/release-aarch64 --output-on-failure && ctest --test-dir build/release-x86_64 --output-on-failure'
-step "release sizes" bench/size.sh
+step "release sizes" bench/size.sh --no-record
 step "static checks" scripts/lint.sh build/host
 
 exit $status

@@ -14,6 +14,12 @@ FakeIo fake;
 
 void reset_fake() { fake = FakeIo{}; }
 
+std::string hex(uint64_t v) {
+    char buf[32];
+    snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+    return buf;
+}
+
 FileId file_id(const std::string &path) {
     struct stat st {};
     FileId id;
@@ -29,12 +35,6 @@ bool is(int fd, const FileId &id) {
         return false;
     struct stat st {};
     return fstat(fd, &st) == 0 && st.st_dev == id.dev && st.st_ino == id.ino;
-}
-
-std::string hex(uint64_t v) {
-    char buf[32];
-    snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
-    return buf;
 }
 
 int fail(int error) {

@@ -50,3 +50,6 @@ struct FakeIo {
 extern FakeIo fake;
 
 void reset_fake();
+
+// "0x" and the value in lower-case hexadecimal, as the events show offsets.
+std::string hex(uint64_t v);

@@ -28,12 +28,6 @@ std::string image_bytes(size_t n) {
     return s;
 }
 
-std::string hex(uint64_t v) {
-    char buf[32];
-    snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
-    return buf;
-}
-
 class Flash : public testing::Test {
   protected:
     void SetUp() override {

@@ -1,4 +1,5 @@
 # Helpers for the host-side checks of guest scenarios (bash).
+source "$(dirname "${BASH_SOURCE[0]}")/pattern.sh"
 
 # expect_disk_image DISK IMAGE ERASESIZE BLOCKS: the disk starts with the
 # image, padded with 0xFF to a whole erase block; every later block still
@@ -14,16 +15,14 @@ expect_disk_image() {
     else
         echo "not ok - disk holds the image byte for byte"
     fi
-    if [ "$(tail -c +$((size + 1)) "$disk" | head -c $((padded - size)) | tr -d '\377' | wc -c)" -eq 0 ]; then
+    if tail -c +$((size + 1)) "$disk" | head -c $((padded - size)) | cmp -s - <(repeat_byte 255 $((padded - size))); then
         echo "ok - last block filled with 0xFF"
     else
         echo "not ok - last block filled with 0xFF"
     fi
     local expected
     expected=$(mktemp)
-    for ((i = blocks; i < total; i++)); do
-        head -c "$es" /dev/zero | tr '\0' "\\$(printf '%03o' $(((0x10 + i) % 256)))"
-    done >"$expected"
+    for ((i = blocks; i < total; i++)); do pattern_block "$i"; done >"$expected"
     if tail -c +$((padded + 1)) "$disk" | cmp -s - "$expected"; then
         echo "ok - blocks past the image keep their old contents"
     else
@@ -63,7 +62,7 @@ expect_cut_state() {
     local padded old_disk
     padded=$(mktemp)
     old_disk=$(mktemp)
-    { cat "$image"; head -c $((blocks * es - size)) /dev/zero | tr '\0' '\377'; } >"$padded"
+    { cat "$image"; repeat_byte 255 $((blocks * es - size)); } >"$padded"
     "$(dirname "${BASH_SOURCE[0]}")/pattern-disk.sh" "$old_disk" "$total"
     for ((i = 0; i < total; i++)); do
         off=$((i * es))

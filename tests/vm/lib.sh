@@ -15,6 +15,13 @@ check() {
     if "$@"; then ok "$desc"; else not_ok "$desc"; fi
 }
 
+# check_not DESC COMMAND...: passes when the command fails.
+check_not() {
+    desc=$1
+    shift
+    if "$@"; then not_ok "$desc"; else ok "$desc"; fi
+}
+
 # expect_eq DESC EXPECTED ACTUAL
 expect_eq() {
     if [ "$2" = "$3" ]; then
@@ -46,13 +53,36 @@ run_rf() {
     RF_RC=$?
 }
 
-# run_ns COMMAND...: runs a command in mount and PID namespaces of its own,
-# so its root switch and restart end only that namespace. Output as run_rf.
-run_ns() {
-    unshare -m -p -f "$@" >/tmp/rf.out 2>/tmp/rf.err
+# A run that restarted inside its namespaces (see in_ns).
+RESTARTED=129
+
+# in_ns SCRIPT ARGS...: runs the shell script SCRIPT, with ARGS as its "$@",
+# as the first process of fresh mount and PID namespaces, so that a root
+# switch and a restart end only that namespace (a restart shows as status
+# $RESTARTED, SIGHUP). Status in RF_RC. The read-only remount of the old
+# root reaches the guest's root too: it is made writable again afterwards.
+in_ns() {
+    script=$1
+    shift
+    unshare -m -p -f sh -c "$script" ns "$@"
     RF_RC=$?
-    # Its read-only remount of the old root changes the guest's root too.
-    mount -o remount,rw / 2>/dev/null
+    mount -o remount,rw /
+}
+
+# ns_rf ARGS...: the program in fresh namespaces (in_ns); its own output
+# goes to /tmp/rf.out and /tmp/rf.err, the shell's elsewhere.
+ns_rf() { in_ns 'exec reflasher "$@" >/tmp/rf.out 2>/tmp/rf.err' "$@" 2>/tmp/ns.err; }
+
+# stage2_run DESC STATUS STDERR ARGS...: stage two with ARGS in fresh
+# namespaces; checks its exit status and its standard error without the
+# progress echoes.
+stage2_run() {
+    desc=$1 status=$2 err=$3
+    shift 3
+    ns_rf --stage2 "$@"
+    expect_eq "$desc: exit status" "$status" "$RF_RC"
+    err_without_progress >/tmp/got
+    expect_file "$desc: messages" /tmp/got "$err"
 }
 
 # mtd_index NAME: index of the first partition with that name.
@@ -70,8 +100,10 @@ read_blocks() {
 # make_image FILE SIZE: random bytes.
 make_image() { head -c "$2" /dev/urandom >"$1"; }
 
+. /rig/pattern.sh
+
 # ff_bytes N: N bytes of 0xFF.
-ff_bytes() { head -c "$1" /dev/zero | tr '\000' '\377'; }
+ff_bytes() { repeat_byte 255 "$1"; }
 
 # same_bytes DESC FILE-A FILE-B
 same_bytes() { check "$1" cmp -s "$2" "$3"; }
@@ -80,27 +112,6 @@ rig_finish() { echo "RIG-END passed=$RIG_PASS failed=$RIG_FAIL"; }
 
 # errtext N: the C library's text for error number N, as the program sees it.
 errtext() { rig_helper strerror "$1"; }
-
-# ns_rf ARGS...: runs the program as the first process of mount and PID
-# namespaces of its own, so its root switch and its restart end only that
-# namespace (a restart shows as status 129, SIGHUP). The program's own
-# output goes to /tmp/rf.out and /tmp/rf.err; the shell's goes elsewhere.
-ns_rf() {
-    unshare -m -p -f sh -c 'exec reflasher "$@" >/tmp/rf.out 2>/tmp/rf.err' reflasher "$@" 2>/tmp/ns.err
-    RF_RC=$?
-    # The read-only remount of the old root reaches the guest's root too.
-    mount -o remount,rw /
-}
-
-# ns_sh SCRIPT ARGS...: like ns_rf, but runs a shell script first (to set up
-# mounts inside the namespace); the script ends with exec reflasher.
-ns_sh() {
-    script=$1
-    shift
-    unshare -m -p -f sh -c "$script" ns "$@" >/tmp/rf.out 2>/tmp/rf.err
-    RF_RC=$?
-    mount -o remount,rw /
-}
 
 # stage2_pid: the process id of a running stage two, if any.
 stage2_pid() {
@@ -131,16 +142,10 @@ upgrade: Writing $1 to mtd partition '$2'
 END
 }
 
-# pattern_block N SIZE: SIZE bytes of the host's pattern for 64 KiB block N
-# of a block2mtd disk (0x10 + N).
-pattern_block() { head -c "$2" /dev/zero | tr '\000' "\\$(printf '%03o' $(((0x10 + $1) % 256)))"; }
-
-# fill_nand_block NAME N BYTE: writes block N of an erased NAND partition
-# with one repeated byte (octal escape), so that an erase would show.
+# fill_nand_block NAME N VALUE: writes block N of an erased NAND partition
+# with the byte VALUE (decimal), so that an erase would show.
 fill_nand_block() {
-    i=$(mtd_index "$1")
-    es=$(cat "/sys/class/mtd/mtd$i/erasesize")
-    head -c "$es" /dev/zero | tr '\000' "$3" | dd of="/dev/mtd$i" bs="$es" seek="$2" conv=notrunc 2>/dev/null
+    repeat_byte "$3" "$EB_NAND" | dd of="$(mtd_dev "$1")" bs="$EB_NAND" seek="$2" conv=notrunc 2>/dev/null
 }
 
 # Clears what earlier runs left in /tmp.

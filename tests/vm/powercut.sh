@@ -28,7 +28,7 @@ if [ -z "${POWERCUT_DELAYS:-}" ]; then
     until grep -q -F "Done." "$work/calibrate/console.raw" 2>/dev/null ||
         ! kill -0 $pid 2>/dev/null; do sleep 0.005; done
     duration=$((($(date +%s%N) - t0) / 1000000))
-    pkill -KILL -f "$work/calibrate/initrd" 2>/dev/null || true
+    kill -KILL "$(cat "$work/calibrate/qemu.pid")" 2>/dev/null || true
     wait $pid 2>/dev/null || true
     echo "write takes about $duration ms here; seed $seed"
     RANDOM=$seed

@@ -73,7 +73,7 @@ mkdir -p "$work/root/bin" "$work/root/rig/data" "$work/root/usr/sbin" "$work/roo
     "$work/root/proc" "$work/root/sys" "$work/root/dev"
 cp "$busybox" "$work/root/bin/busybox"
 cp "$here/init" "$work/root/init"
-cp "$here/init2" "$here/lib.sh" "$work/root/rig/"
+cp "$here/init2" "$here/lib.sh" "$here/pattern.sh" "$work/root/rig/"
 cp "$scenario" "$work/root/rig/scenario.sh"
 cp "$program" "$work/root/usr/sbin/reflasher"
 cp "$helper" "$work/root/usr/sbin/rig_helper"
@@ -104,12 +104,24 @@ append="console=ttyAMA0 loglevel=1 rdinit=/init rig.scenario=$name $layout $(rig
 rig_flag initramfs && append+=" rig.initramfs"
 
 set +e
-timeout "$timeout_s" qemu-system-aarch64 -M virt -cpu cortex-a53 -accel tcg -m 512 -nographic -no-reboot -nic none \
+qemu-system-aarch64 -M virt -cpu cortex-a53 -accel tcg -m 512 -nographic -no-reboot -nic none \
     -kernel "$kernel" -initrd "$work/initrd.cpio.gz" -append "$append" \
     -drive file="$work/disk0.img",format=raw,if=none,id=d0$disk0_opts -drive file="$work/disk1.img",format=raw,if=none,id=d1 \
     -device virtio-blk-device,drive=d1 -device virtio-blk-device,drive=d0 \
     </dev/null >"$work/console.raw" 2>&1 &
 qemu_pid=$!
+# QEMU is only ever ended by its own process id (also by powercut.sh,
+# which reads it here).
+echo "$qemu_pid" >"$work/qemu.pid"
+(
+    for ((t = 0; t < timeout_s * 10; t++)); do
+        sleep 0.1
+        kill -0 "$qemu_pid" 2>/dev/null || exit 0
+    done
+    touch "$work/timed-out"
+    kill -KILL "$qemu_pid" 2>/dev/null
+) &
+watchdog=$!
 if [ -n "$cut_after" ]; then
     # Power cut: the moment the line shows on the console, wait the given
     # time and kill QEMU outright. The host's copy of the disk keeps what
@@ -120,11 +132,11 @@ if [ -n "$cut_after" ]; then
     done
     start_ns=$(date +%s%N)
     sleep "$(printf '%d.%03d' $((cut_ms / 1000)) $((cut_ms % 1000)))"
-    pkill -KILL -P "$qemu_pid" 2>/dev/null
+    kill -KILL "$qemu_pid" 2>/dev/null
     echo "# power cut $(( ($(date +%s%N) - start_ns) / 1000000 )) ms after: $cut_after"
 fi
 wait "$qemu_pid"
-qemu_rc=$?
+wait "$watchdog"
 set -e
 tr -d '\r' <"$work/console.raw" >"$work/console.log"
 
@@ -132,7 +144,7 @@ echo "== guest console ($name) =="
 sed -n '/^RIG-START/,$p' "$work/console.log"
 
 fail=0
-if [ "$qemu_rc" -eq 124 ]; then
+if [ -f "$work/timed-out" ]; then
     echo "not ok - guest did not finish within ${timeout_s}s"
     fail=1
 fi

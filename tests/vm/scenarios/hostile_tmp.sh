@@ -1,6 +1,7 @@
-# Links planted in /tmp by someone else never make the program write
-# outside /tmp: at the log, the staged image, the RAM tree and the program
-# copy. Full runs, each in namespaces of its own.
+# What someone else plants in /tmp never makes the program write elsewhere:
+# a link at the log (full run), a file of theirs at the staged image, FIFOs
+# and hard links at both. (Links at the staged image, the RAM tree and the
+# program copy: stage_one_check.)
 mkdir -p /root /outside
 make_image /root/fw.bin 100000
 plant() { echo "precious $1" >"/outside/$1"; }
@@ -11,17 +12,9 @@ reset_tmp
 plant log
 ln -s /outside/log /tmp/reflasher.log
 ns_rf -q /root/fw.bin
-expect_eq "link at the log: the upgrade still completes" 129 "$RF_RC"
+expect_eq "link at the log: the upgrade still completes" "$RESTARTED" "$RF_RC"
 untouched "link at the log" log
 check "link at the log: still a link" test -L /tmp/reflasher.log
-
-# The staged image.
-reset_tmp
-plant img
-ln -s /outside/img /tmp/reflasher.img
-ns_rf -q /root/fw.bin
-expect_eq "link at the staged image: refused" 1 "$RF_RC"
-untouched "link at the staged image" img
 
 # A regular file planted at the staged image by another user: its owner
 # could change it between the check and the write.
@@ -36,29 +29,12 @@ ERROR: cannot copy image to tmpfs
 "
 expect_eq "foreign staged image: untouched" theirs "$(cat /tmp/reflasher.img)"
 
-# The RAM tree itself, and the program copy.
-reset_tmp
-mkdir -p /outside/tree
-ln -s /outside/tree /tmp/root
-ns_rf -q /root/fw.bin
-expect_eq "link at /tmp/root: refused" 1 "$RF_RC"
-expect_eq "link at /tmp/root: nothing made behind it" "" "$(ls /outside/tree)"
-rm -f /tmp/root
-
-reset_tmp
-plant prog
-mkdir -p /tmp/root/sbin
-ln -s /outside/prog /tmp/root/sbin/reflasher
-ns_rf -q /root/fw.bin
-expect_eq "link at the program copy: refused" 1 "$RF_RC"
-untouched "link at the program copy" prog
-
 # A link in /tmp to an image outside is only read (and staged).
 reset_tmp
 ln -s /root/fw.bin /tmp/fw-link
 run_rf -T /tmp/fw-link
 expect_eq "image through a link from /tmp: checked" "0 Image check passed." "$RF_RC $(cat /tmp/rf.out)"
-check "nothing new outside /tmp" test "$(ls /outside | tr '\n' ' ')" = "img log prog tree "
+check "nothing new outside /tmp" test "$(ls /outside | tr '\n' ' ')" = "log "
 
 # FIFOs and hard links planted at the log and at the staged image: never a
 # hang (each run has a time limit), never a write into the linked file.

@@ -10,7 +10,7 @@ mount -o remount,bind,ro /proc/sys/kernel/sysrq &&
 exec rig_helper noboot reflasher "$@"'
 sysrq_before=$(cat /proc/sys/kernel/sysrq)
 start=$(date +%s)
-ns_sh "$mask" --stage2 /tmp/fw.bin
+in_ns "$mask" --stage2 /tmp/fw.bin >/tmp/rf.out 2>/tmp/rf.err
 elapsed=$(($(date +%s) - start))
 expect_eq "exit status 0 when nothing restarts" 0 "$RF_RC"
 expect_eq "nothing printed after the last milestone" "upgrade: Rebooting system..." "$(tail -n 1 /tmp/rf.err)"

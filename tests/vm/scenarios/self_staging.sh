@@ -8,7 +8,7 @@ stage2_argv() {
     reset_tmp
     rm -f /tmp/fifo
     mkfifo /tmp/fifo
-    unshare -m -p -f sh -c 'exec reflasher "$@" >/tmp/rf.out 2>/tmp/rf.err' reflasher "$@" 2>/dev/null &
+    ns_rf "$@" &
     ns=$!
     argv=
     for i in $(seq 200); do
@@ -23,7 +23,6 @@ stage2_argv() {
     done
     [ -n "$argv" ] && kill -9 "$pid"
     wait "$ns" 2>/dev/null
-    mount -o remount,rw /
     echo "$argv"
 }
 
@@ -44,8 +43,7 @@ expect_eq "partition beginning with -, image through a link" \
 CHECK_LINES="'/tmp/fifo' is not a regular file
 Image check failed but --force given - will update anyway!"
 expect_eq "quiet: milestones only in the log" "$CHECK_LINES" "$(cat /tmp/rf.err)"
-grep -q '^upgrade: Stage2 started: image=/tmp/fifo part=-dash$' /tmp/reflasher.log &&
-    ok "quiet: stage two logged its start" || not_ok "quiet: stage two logged its start"
+check "quiet: stage two logged its start" grep -q '^upgrade: Stage2 started: image=/tmp/fifo part=-dash$' /tmp/reflasher.log
 stage2_argv -F --verbose -12345678 /tmp/fifo >/dev/null
 expect_eq "stage two runs with the cut (negative) verbosity" "$CHECK_LINES" "$(cat /tmp/rf.err)"
 stage2_argv -F --verbose 123456789 /tmp/fifo >/dev/null
@@ -55,9 +53,8 @@ check "stage two runs with the cut (positive) verbosity" grep -q '^upgrade: ramf
 # umask; and the milestones in order.
 reset_tmp
 make_image /root/fw.bin 200000
-(umask 077; unshare -m -p -f sh -c 'exec reflasher "$@" >/tmp/rf.out 2>/tmp/rf.err' reflasher /root/fw.bin) 2>/dev/null
-expect_eq "full run restarted" 129 "$?"
-mount -o remount,rw /
+(umask 077; ns_rf /root/fw.bin; exit "$RF_RC")
+expect_eq "full run restarted" "$RESTARTED" "$?"
 same_bytes "staged program is the program" /usr/sbin/reflasher /tmp/root/sbin/reflasher
 expect_eq "staged program mode" 755 "$(mode_of /tmp/root/sbin/reflasher)"
 head -n 5 /tmp/reflasher.log >/tmp/got
@@ -75,7 +72,7 @@ check "partition -dash exists" grep -q '"-dash"$' /proc/mtd
 make_image /root/dash.bin 100000
 reset_tmp
 ns_rf --part -dash /root/dash.bin
-expect_eq "-dash: restarted" 129 "$RF_RC"
+expect_eq "-dash: restarted" "$RESTARTED" "$RF_RC"
 read_blocks -dash 0 2 >/tmp/got
 { cat /root/dash.bin; ff_bytes $((131072 - 100000)); } >/tmp/want
 same_bytes "-dash: written" /tmp/want /tmp/got

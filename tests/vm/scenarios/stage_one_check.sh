@@ -116,7 +116,7 @@ absent "protected device node: /tmp/root not created" /tmp/root
 # would go with the old root, so the run stops before stage two.
 make_image /root/fw.bin 100000
 read_blocks Firmware_1 0 2 >/tmp/before
-ns_sh 'umount -l /tmp && exec reflasher -q "$@"' /root/fw.bin
+in_ns 'umount -l /tmp && exec reflasher -q "$@"' /root/fw.bin >/tmp/rf.out 2>/tmp/rf.err
 expect_file "/tmp no mount: refused" /tmp/rf.err "/tmp is not a mount of its own: what is staged there would be lost with the old root
 ERROR: cannot stage into /tmp
 "

@@ -17,7 +17,7 @@ expect_eq "no /tmp/root: nothing mounted" "$before" "$(cat /proc/self/mountinfo 
 # drop_caches inside the namespace shows what was written.
 drop_run() {
     echo untouched >/tmp/drop
-    ns_sh 'mount --bind /tmp/drop /proc/sys/vm/drop_caches && exec reflasher "$@"' --stage2 -q /tmp/img
+    in_ns 'mount --bind /tmp/drop /proc/sys/vm/drop_caches && exec reflasher "$@"' --stage2 -q /tmp/img >/tmp/rf.out 2>/tmp/rf.err
 }
 reset_tmp
 rm -f /etc/diag.sh
@@ -57,7 +57,7 @@ same_bytes "protected device node in stage two: Firmware_2 unchanged" /tmp/befor
 reset_tmp
 mkdir -p /tmp/root
 : >/tmp/root/mnt
-ns_sh 'reflasher --stage2 -q "$@"; echo "status $?"; test -r /proc/self/mountinfo && echo "/proc readable"' /tmp/img
+in_ns 'reflasher --stage2 -q "$@"; echo "status $?"; test -r /proc/self/mountinfo && echo "/proc readable"' /tmp/img >/tmp/rf.out 2>/tmp/rf.err
 expect_file "failed pivot: lines" /tmp/rf.err "pivot_root: $(errtext 20)
 ERROR: pivot_root failed
 "
@@ -74,4 +74,4 @@ expect_file "missing image in stage two" /tmp/rf.err "ERROR: cannot open image '
 # Leftover pivot directories are accepted.
 check "pivot directories left from earlier runs" test -d /tmp/root/mnt
 ns_rf --stage2 -q --part Firmware_1 /tmp/img
-expect_eq "rerun over leftovers: restarted" 129 "$RF_RC"
+expect_eq "rerun over leftovers: restarted" "$RESTARTED" "$RF_RC"

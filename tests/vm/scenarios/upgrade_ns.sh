@@ -1,13 +1,12 @@
 # Whole upgrades from the administrator's command line, each in mount and
 # PID namespaces of its own: the restart ends the namespace (SIGHUP).
 mkdir -p /root
-EB_NAND=131072
 
 # NAND with bad blocks (Kernel_1: blocks 0, 3 and 4 bad), image outside /tmp.
 reset_tmp
 make_image /root/kernel.bin $((3 * EB_NAND + 1000))
 ns_rf --part Kernel_1 /root/kernel.bin
-expect_eq "NAND: restarted" 129 "$RF_RC"
+expect_eq "NAND: restarted" "$RESTARTED" "$RF_RC"
 expect_file "NAND: everything on stderr, in order" /tmp/rf.err "upgrade: Image not in /tmp, copying to /tmp/reflasher.img
 upgrade: Commencing upgrade. Closing all shell sessions.
 upgrade: Staging self into /tmp/root/sbin/reflasher
@@ -21,24 +20,10 @@ Done.
 upgrade: Upgrade completed
 upgrade: Rebooting system...
 "
-expect_file "NAND: the log, but for the line written between pivot and move" /tmp/reflasher.log \
-"upgrade: Image not in /tmp, copying to /tmp/reflasher.img
-upgrade: Commencing upgrade. Closing all shell sessions.
-upgrade: Staging self into /tmp/root/sbin/reflasher
-upgrade: Re-exec into tmpfs copy
-upgrade: Stage2 started: image=/tmp/reflasher.img part=Kernel_1
-upgrade: ramfs: bind-mounting /tmp/root
-upgrade: ramfs: creating pivot directories
-upgrade: ramfs: moving /proc
-upgrade: ramfs: pivot_root /tmp/root -> /tmp/root/mnt
-upgrade: ramfs: remounting old root read-only
-upgrade: ramfs: detaching old root
-upgrade: ramfs: switch complete
-upgrade: Performing system upgrade...
-upgrade: Writing /tmp/reflasher.img to mtd partition 'Kernel_1'
-upgrade: Upgrade completed
-upgrade: Rebooting system...
-"
+# The log holds the same milestones, but for the line written between the
+# pivot and the move of /tmp.
+grep '^upgrade: ' /tmp/rf.err | grep -vx 'upgrade: ramfs: moving /sys, /dev, /tmp' >/tmp/want
+same_bytes "NAND: the log, but for the line written between pivot and move" /tmp/want /tmp/reflasher.log
 expect_file "NAND: that line is in the RAM tree's own /tmp" /tmp/root/tmp/reflasher.log \
 "upgrade: ramfs: moving /sys, /dev, /tmp
 "
@@ -52,14 +37,14 @@ check "NAND: the guest's mounts are as before" grep -q ' /tmp tmpfs ' /proc/moun
 reset_tmp
 make_image /root/fw.bin 300000
 ns_rf -q /root/fw.bin
-expect_eq "NOR: restarted" 129 "$RF_RC"
+expect_eq "NOR: restarted" "$RESTARTED" "$RF_RC"
 expect_file "NOR -q: stderr silent" /tmp/rf.err ""
 expect_eq "NOR -q: log complete" "upgrade: Rebooting system..." "$(tail -n 1 /tmp/reflasher.log)"
 read_blocks Firmware_1 0 5 >/tmp/got
 { cat /root/fw.bin; ff_bytes $((5 * 65536 - 300000)); } >/tmp/want
 same_bytes "NOR: image byte for byte" /tmp/want /tmp/got
 read_blocks Firmware_1 5 1 >/tmp/got
-pattern_block 5 65536 >/tmp/want
+pattern_block 5 >/tmp/want
 same_bytes "NOR: block after the image untouched" /tmp/want /tmp/got
 
 # A second run appends to the log instead of truncating it.
@@ -71,7 +56,7 @@ expect_eq "second run appends" $((lines * 2)) "$(wc -l </tmp/reflasher.log)"
 # Whole upgrades of Firmware_1 in conditions met in the field; each must
 # restart with the image on the flash, byte for byte.
 upgraded() {
-    expect_eq "$1: restarted" 129 "$RF_RC"
+    expect_eq "$1: restarted" "$RESTARTED" "$RF_RC"
     read_blocks Firmware_1 0 5 >/tmp/got
     { cat /root/field.bin; ff_bytes $((5 * 65536 - 300000)); } >/tmp/want
     same_bytes "$1: image byte for byte" /tmp/want /tmp/got
@@ -80,15 +65,15 @@ make_image /root/field.bin 300000
 
 # Every mount shared, as on systemd-based systems.
 reset_tmp
-ns_sh 'mount --make-rshared / && exec reflasher -q "$@"' /root/field.bin
+in_ns 'mount --make-rshared / && exec reflasher -q "$@"' /root/field.bin >/tmp/rf.out 2>/tmp/rf.err
 upgraded "shared mounts"
 
 # Started with closed standard descriptors, as by some daemons.
 reset_tmp
-ns_sh 'exec reflasher "$@" <&- 2>&-' /root/field.bin
+in_ns 'exec reflasher "$@" <&- 2>&-' /root/field.bin >/tmp/rf.out 2>/tmp/rf.err
 upgraded "stdin and stderr closed"
 reset_tmp
-ns_sh 'exec reflasher "$@" <&- >&- 2>&-' /root/field.bin
+in_ns 'exec reflasher "$@" <&- >&- 2>&-' /root/field.bin >/tmp/rf.out 2>/tmp/rf.err
 upgraded "all three closed"
 
 # Signals of a closed terminal, Ctrl-C, a service manager and a vanished
@@ -112,7 +97,7 @@ reset_tmp
     echo "$rounds" >/tmp/signal-rounds
 ) &
 killer=$!
-ns_sh 'reflasher "$@"; echo "returned $?"' /root/field.bin
+in_ns 'reflasher "$@"; echo "returned $?"' /root/field.bin >/tmp/rf.out 2>/tmp/rf.err
 wait "$killer"
 upgraded "signals"
 check "signals: sent through the run ($(cat /tmp/signal-rounds) rounds)" test "$(cat /tmp/signal-rounds)" -gt 10

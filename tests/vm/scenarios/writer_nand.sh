@@ -1,26 +1,23 @@
 # The flash writer on NAND (nandsim, 128 KiB erase blocks) with bad blocks:
 # Kernel_1 has its blocks 0, 3 and 4 bad, 16 blocks in all.
 mkdir -p /tmp/root /root
-EB=131072
+EB=$EB_NAND
 
 # Mark every good block with its own byte so that an erase would show.
 for b in 1 2 5 6 7 8 9 10 11 12 13 14 15; do
-    fill_nand_block Kernel_1 "$b" "\\$(printf '%03o' $((0x40 + b)))"
+    fill_nand_block Kernel_1 "$b" $((0x40 + b))
 done
-nand_block() { head -c "$EB" /dev/zero | tr '\000' "\\$(printf '%03o' $((0x40 + $1)))"; }
+nand_block() { repeat_byte $((0x40 + $1)) "$EB"; }
 
 # Three blocks and a bit: the bad first block and the two bad blocks in a
 # row are skipped, each with its line; the chunks land on blocks 1, 2, 5, 6.
 make_image /tmp/img $((3 * EB + 5))
-ns_rf --stage2 --part Kernel_1 /tmp/img
-expect_eq "bad blocks: restarted" 129 "$RF_RC"
-err_without_progress >/tmp/got
-expect_file "bad blocks: skip lines" /tmp/got "Writing to Kernel_1 ...
+stage2_run "bad blocks" "$RESTARTED" "Writing to Kernel_1 ...
 Skipping bad block at 0x00000000
 Skipping bad block at 0x00060000
 Skipping bad block at 0x00080000
 Done.
-"
+" --part Kernel_1 /tmp/img
 read_blocks Kernel_1 1 2 >/tmp/got
 head -c $((2 * EB)) /tmp/img >/tmp/want
 same_bytes "bad blocks: chunks 1-2 on blocks 1-2" /tmp/want /tmp/got
@@ -37,19 +34,17 @@ expect_eq "bad blocks: still three bad" 3 "$(cat /sys/class/mtd/mtd$(mtd_index K
 
 # Two blocks: the bad blocks right past the image are never looked at.
 make_image /tmp/two $((2 * EB))
-ns_rf --stage2 --part Kernel_1 /tmp/two
-err_without_progress >/tmp/got
-expect_file "bad blocks past the image: not queried" /tmp/got "Writing to Kernel_1 ...
+stage2_run "bad blocks past the image: not queried" "$RESTARTED" "Writing to Kernel_1 ...
 Skipping bad block at 0x00000000
 Done.
-"
+" --part Kernel_1 /tmp/two
 read_blocks Kernel_1 1 2 >/tmp/got
 same_bytes "bad blocks past the image: data on blocks 1-2" /tmp/two /tmp/got
 
 # Quiet: no skip lines.
 make_image /tmp/small $((EB / 2))
 ns_rf --stage2 --part Kernel_1 -q /tmp/small
-expect_eq "-q: restarted" 129 "$RF_RC"
+expect_eq "-q: restarted" "$RESTARTED" "$RF_RC"
 expect_file "-q: nothing on stderr" /tmp/rf.err ""
 read_blocks Kernel_1 1 1 >/tmp/got
 { cat /tmp/small; ff_bytes $((EB / 2)); } >/tmp/want

@@ -1,12 +1,12 @@
 # The flash writer on NOR-like flash (block2mtd, 64 KiB erase blocks, no
 # bad-block handling), started as stage two by hand.
 mkdir -p /tmp/root
-EB=65536
+EB=$EB_NOR
 
 # An image of exactly three blocks: no fill, nothing past it touched.
 make_image /tmp/img3 $((3 * EB))
 ns_rf --stage2 --part Firmware_1 /tmp/img3
-expect_eq "exact blocks: restarted (SIGHUP)" 129 "$RF_RC"
+expect_eq "exact blocks: restarted (SIGHUP)" "$RESTARTED" "$RF_RC"
 expect_file "exact blocks: progress and writer lines" /tmp/rf.err "$(stage2_progress /tmp/img3 Firmware_1)
 Writing to Firmware_1 ...
 Done.
@@ -16,52 +16,43 @@ upgrade: Rebooting system...
 read_blocks Firmware_1 0 3 >/tmp/got
 same_bytes "exact blocks: data written" /tmp/img3 /tmp/got
 read_blocks Firmware_1 3 1 >/tmp/got
-pattern_block 3 $EB >/tmp/want
+pattern_block 3 >/tmp/want
 same_bytes "exact blocks: next block untouched" /tmp/want /tmp/got
 
 # One byte more: a fourth block holding that byte and 0xFF.
 make_image /tmp/img4 $((3 * EB + 1))
 ns_rf --stage2 --part Firmware_1 --verbose 0 /tmp/img4
-expect_eq "N blocks + 1 byte: restarted" 129 "$RF_RC"
+expect_eq "N blocks + 1 byte: restarted" "$RESTARTED" "$RF_RC"
 expect_file "-q: nothing on stderr" /tmp/rf.err ""
 read_blocks Firmware_1 0 4 >/tmp/got
 { cat /tmp/img4; ff_bytes $((EB - 1)); } >/tmp/want
 same_bytes "N blocks + 1 byte: last block filled with 0xFF" /tmp/want /tmp/got
 read_blocks Firmware_1 4 1 >/tmp/got
-pattern_block 4 $EB >/tmp/want
+pattern_block 4 >/tmp/want
 same_bytes "N blocks + 1 byte: block 4 untouched" /tmp/want /tmp/got
 
 # An empty image writes nothing and still completes.
 : >/tmp/empty
 read_blocks Firmware_1 0 8 >/tmp/before
-ns_rf --stage2 --part Firmware_1 /tmp/empty
-expect_eq "empty image: restarted" 129 "$RF_RC"
-err_without_progress >/tmp/got
-expect_file "empty image: writer lines" /tmp/got "Writing to Firmware_1 ...
+stage2_run "empty image" "$RESTARTED" "Writing to Firmware_1 ...
 Done.
-"
+" --part Firmware_1 /tmp/empty
 read_blocks Firmware_1 0 8 >/tmp/after
 same_bytes "empty image: flash unchanged" /tmp/before /tmp/after
 
 # The partition named by its device path.
 dev=$(mtd_dev Firmware_1)
 make_image /tmp/img2 $((2 * EB))
-ns_rf --stage2 --part "$dev" /tmp/img2
-expect_eq "device path: restarted" 129 "$RF_RC"
-err_without_progress >/tmp/got
-expect_file "device path: writer lines" /tmp/got "Writing to $dev ...
+stage2_run "device path" "$RESTARTED" "Writing to $dev ...
 Done.
-"
+" --part "$dev" /tmp/img2
 read_blocks Firmware_1 0 2 >/tmp/got
 same_bytes "device path: data written" /tmp/img2 /tmp/got
 
 # A name that is neither listed nor a path.
-ns_rf --stage2 --part NoSuchPart /tmp/img2
-expect_eq "unknown name: exit 1, no restart" 1 "$RF_RC"
-err_without_progress >/tmp/got
-expect_file "unknown name: two lines" /tmp/got "mtd: cannot open NoSuchPart
+stage2_run "unknown name" 1 "mtd: cannot open NoSuchPart
 ERROR: flashing 'NoSuchPart' failed
-"
+" --part NoSuchPart /tmp/img2
 
 # An image one byte larger than the partition, forced past the check: the
 # writer refuses it before the first erase.

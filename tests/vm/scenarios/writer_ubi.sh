@@ -9,13 +9,13 @@ n=$(mtd_index RootFS_1)
 attach() { ubiattach -m "$n" -O 2048 >/tmp/attach.out 2>&1; }
 
 ns_rf --stage2 -q --part RootFS_1 /tmp/ubi-a.img
-expect_eq "image A: restarted" 129 "$RF_RC"
+expect_eq "image A: restarted" "$RESTARTED" "$RF_RC"
 check "image A: attaches" attach
 same_bytes "image A: its volume holds A's data" /rig/data/a.data /dev/ubi0_0
 ubidetach -m "$n" >/dev/null 2>&1
 
 ns_rf --stage2 --part RootFS_1 /tmp/ubi-b.img
-expect_eq "image B: restarted" 129 "$RF_RC"
+expect_eq "image B: restarted" "$RESTARTED" "$RF_RC"
 err_without_progress >/tmp/got
 expect_file "image B: the rest of the partition erased" /tmp/got "Writing to RootFS_1 ...
 Erasing the rest of RootFS_1 for UBI ...
