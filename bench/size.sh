@@ -1,5 +1,6 @@
 #!/bin/bash
-# Size report of the release binaries: file size and sections of each, the
+# Size report of the release binaries (AArch64, x86_64, ARMv7, big-endian
+# MIPS; all static musl): file size and sections of each, the
 # largest symbols of the AArch64 one; fails when one is over its budget.
 # Records the sizes in bench/RESULTS.md unless given --no-record (the test
 # command checks without recording).
@@ -10,14 +11,15 @@ cd "$(dirname "$0")/.."
 record=1
 if [ "${1:-}" = --no-record ]; then record=0; shift; fi
 budget=${1:-65536}
-targets="aarch64 x86_64"
+targets="aarch64 x86_64 armv7 mips"
 status=0
 table="| target | bytes | budget |
 |---|---|---|"
 for arch in $targets; do
     dir=build/release-$arch
     if [ ! -f "$dir/CMakeCache.txt" ]; then
-        cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/$arch-linux-musl.cmake" >/dev/null
+        toolchain=$(ls cmake/"$arch"-linux-musl*.cmake | head -n 1)
+        cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" >/dev/null
     fi
     cmake --build "$dir" --target reflasher >/dev/null
     bin=$dir/reflasher

@@ -1,7 +1,9 @@
 # Shared part of the musl toolchain files. Expects MUSL_TRIPLET (for
 # example aarch64-linux-musl), GNU_TRIPLET (the GNU toolchain whose g++
 # compiles), KERNEL_HEADERS (where linux/, mtd/ and asm-generic/ live) and,
-# when asm/ lies elsewhere, KERNEL_ASM_HEADERS.
+# when asm/ lies elsewhere, KERNEL_ASM_HEADERS. MUSL_INCLUDE_DIR and
+# MUSL_GCC (musl's headers and its gcc wrapper, which links) default to
+# Debian's places for MUSL_TRIPLET.
 #
 # The program needs no libstdc++ at all, not even its headers: g++ compiles
 # against musl's headers only, and musl's gcc wrapper links.
@@ -12,6 +14,13 @@ if(GNU_TRIPLET STREQUAL "")
 else()
   set(CMAKE_CXX_COMPILER ${GNU_TRIPLET}-g++)
   set(CMAKE_C_COMPILER ${GNU_TRIPLET}-gcc)
+endif()
+
+if(NOT MUSL_INCLUDE_DIR)
+  set(MUSL_INCLUDE_DIR /usr/include/${MUSL_TRIPLET})
+endif()
+if(NOT MUSL_GCC)
+  set(MUSL_GCC ${MUSL_TRIPLET}-gcc)
 endif()
 
 execute_process(COMMAND ${CMAKE_C_COMPILER} -print-file-name=include
@@ -33,9 +42,9 @@ if(NOT EXISTS ${kernel_links}/asm)
 endif()
 
 set(CMAKE_CXX_FLAGS_INIT
-    "-nostdinc -isystem /usr/include/${MUSL_TRIPLET} -isystem ${kernel_links} -isystem ${gcc_include}")
+    "${MUSL_CXX_FLAGS} -nostdinc -isystem ${MUSL_INCLUDE_DIR} -isystem ${kernel_links} -isystem ${gcc_include}")
 set(CMAKE_CXX_LINK_EXECUTABLE
-    "${MUSL_TRIPLET}-gcc <FLAGS> <CMAKE_CXX_LINK_FLAGS> <LINK_FLAGS> <OBJECTS> -o <TARGET> <LINK_LIBRARIES>")
+    "${MUSL_GCC} <FLAGS> <CMAKE_CXX_LINK_FLAGS> <LINK_FLAGS> <OBJECTS> -o <TARGET> <LINK_LIBRARIES>")
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 
 # Only the program and the rig's helper: the unit tests need libstdc++.

@@ -16,3 +16,10 @@ build_release_aarch64() {
     configure build/release-aarch64 cmake/aarch64-linux-musl.cmake
     cmake --build build/release-aarch64 "$@"
 }
+
+# The ARMv7 release program and its rig helper: what the 32-bit ARM guest
+# runs.
+build_release_armv7() {
+    configure build/release-armv7 cmake/armv7-linux-musleabihf.cmake
+    cmake --build build/release-armv7 "$@"
+}

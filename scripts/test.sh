@@ -2,9 +2,11 @@
 # Installs what is missing, builds, and runs every test: the unit tests on
 # the host (plain, under ASan+UBSan with gcc and with clang, under valgrind)
 # and on AArch64 under qemu-user, the fuzz targets (a bounded run each and
-# the replay of their corpus), the release builds with their size budget,
-# the guest scenarios on the emulated device (running the AArch64 release
-# binary, power cuts included), and the static checks.
+# the replay of their corpus), the unit tests on AArch64, ARMv7 and
+# big-endian MIPS under qemu-user, the release builds for those and x86_64
+# with their size budget, the guest scenarios on the emulated device
+# (AArch64 and 32-bit ARM guests running the release binaries, power cuts
+# included), and the static checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -20,16 +22,24 @@ step() {
     "$@" || { echo "=== FAILED: $*"; status=1; }
 }
 
-# Release builds: static musl, the AArch64 one is what the guest runs.
+# Release builds: static musl; the AArch64 and ARMv7 ones are what the
+# guests run.
 build_release_aarch64
+build_release_armv7
 configure build/release-x86_64 cmake/x86_64-linux-musl.cmake
 cmake --build build/release-x86_64
-# Static glibc AArch64 build, for the unit tests under qemu-user.
-configure build/aarch64 cmake/aarch64-linux-gnu.cmake -DREFLASHER_STATIC=ON
-cmake --build build/aarch64
-# The host build, which also drives the guest.
+configure build/release-mips cmake/mips-linux-musl.cmake
+cmake --build build/release-mips
+# Static glibc builds for the unit tests under qemu-user: AArch64, ARMv7
+# and big-endian MIPS.
+for target in aarch64:aarch64-linux-gnu armv7:armv7-linux-gnueabihf mips:mips-linux-gnu; do
+    configure "build/${target%%:*}" "cmake/${target#*:}.cmake" -DREFLASHER_STATIC=ON
+    cmake --build "build/${target%%:*}"
+done
+# The host build, which also drives the guests.
 cmake -S . -B build/host -G Ninja -DREFLASHER_GUEST_BINARY="$root/build/release-aarch64/reflasher" \
       -DREFLASHER_GUEST_HELPER="$root/build/release-aarch64/tests/rig_helper" \
+      -DREFLASHER_GUEST_BINARY_ARM="$root/build/release-armv7/reflasher" \
       -DREFLASHER_VM_CACHE="$cache" >/dev/null
 cmake --build build/host
 cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DREFLASHER_SANITIZE=ON >/dev/null
@@ -43,9 +53,13 @@ step "host: unit and guest tests" ctest --test-dir build/host -j"$jobs" --output
 step "host: unit tests under ASan+UBSan" ctest --test-dir build/sanitize -j"$jobs" --output-on-failure
 step "clang: unit tests and fuzzing under ASan+UBSan" ctest --test-dir build/fuzz -j"$jobs" --output-on-failure
 step "host: unit tests under valgrind memcheck" scripts/valgrind-unit.sh build/host
-step "aarch64: unit tests under qemu-user" ctest --test-dir build/aarch64 -j"$jobs" --output-on-failure
-step "release builds: size budget and run-time dependencies" \
-    sh -c 'ctest --test-dir build/release-aarch64 --output-on-failure && ctest --test-dir build/release-x86_64 --output-on-failure'
+for arch in aarch64 armv7 mips; do
+    step "$arch: unit tests under qemu-user" ctest --test-dir "build/$arch" -j"$jobs" --output-on-failure
+done
+for arch in aarch64 x86_64 armv7 mips; do
+    step "$arch release build: size budget, run-time dependencies, usage text" \
+        ctest --test-dir "build/release-$arch" --output-on-failure
+done
 step "release sizes" bench/size.sh --no-record
 step "static checks" scripts/lint.sh build/host
 

@@ -103,7 +103,9 @@ extern "C" {
 int __real_ioctl(int fd, unsigned long request, ...);
 ssize_t __real_read(int fd, void *buf, size_t count);
 ssize_t __real_write(int fd, const void *buf, size_t count);
-off_t __real_lseek(int fd, off_t offset, int whence);
+// With 64-bit file offsets on a 32-bit C library, calls to lseek go to
+// lseek64: both are wrapped, and the fake always calls the 64-bit one.
+off64_t __real_lseek64(int fd, off64_t offset, int whence);
 
 int __wrap_ioctl(int fd, unsigned long request, ...) {
     va_list args;
@@ -151,7 +153,7 @@ ssize_t __wrap_write(int fd, const void *buf, size_t count) {
     if (!device)
         return __real_write(fd, buf, count);
 
-    const off_t pos = __real_lseek(fd, 0, SEEK_CUR);
+    const off64_t pos = __real_lseek64(fd, 0, SEEK_CUR);
     if (static_cast<uint64_t>(pos) >= fake.size)
         return fail(ENOSPC);
     const int64_t block = pos - pos % fake.erasesize;
@@ -164,12 +166,14 @@ ssize_t __wrap_write(int fd, const void *buf, size_t count) {
     return n;
 }
 
-off_t __wrap_lseek(int fd, off_t offset, int whence) {
+off64_t __wrap_lseek64(int fd, off64_t offset, int whence) {
     if (is(fd, fake.device)) {
         const char *from = whence == SEEK_CUR ? "+" : whence == SEEK_SET ? "set " : whence == SEEK_END ? "end+" : "?";
         fake.events.push_back(std::string("lseek ") + from + hex(static_cast<uint64_t>(offset)));
     }
-    return __real_lseek(fd, offset, whence);
+    return __real_lseek64(fd, offset, whence);
 }
+
+off_t __wrap_lseek(int fd, off_t offset, int whence) { return __wrap_lseek64(fd, offset, whence); }
 
 } // extern "C"

@@ -70,6 +70,18 @@ int __wrap_open(const char *path, int flags, ...) {
     return strcmp(path, paths::sysrq_trigger) == 0 ? fake_fd_base : fake_fd_base + 1;
 }
 
+// With 64-bit file offsets on a 32-bit C library, open is open64.
+int __real_open64(const char *path, int flags, ...);
+int __wrap_open64(const char *path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    const auto mode = static_cast<mode_t>(va_arg(args, int));
+    va_end(args);
+    if (!is_sysrq(path))
+        return __real_open64(path, flags, mode);
+    return __wrap_open(path, flags, mode);
+}
+
 ssize_t __wrap_write(int fd, const void *buf, size_t count) {
     if (fake_path(fd) == nullptr)
         return __real_write(fd, buf, count);

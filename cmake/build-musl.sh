@@ -1,0 +1,33 @@
+#!/bin/bash
+# Builds musl for a target that Debian ships no musl for, from Debian's own
+# musl source package, with Debian's cross compiler TRIPLET-gcc; once per
+# cache directory. Prints the install prefix, which holds include/, lib/
+# and bin/musl-gcc (a wrapper around TRIPLET-gcc, as Debian's musl-tools
+# has for the native target).
+#   cmake/build-musl.sh CACHE_DIR TRIPLET
+set -euo pipefail
+cache=$1 triplet=$2
+dir=$cache/musl-$triplet
+if [ -f "$dir/.complete" ]; then echo "$dir"; exit 0; fi
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+# The source comes through a source list of our own, so that the system's
+# package lists stay as they are.
+mkdir -p "$tmp/lists/partial"
+cat >"$tmp/src.sources" <<SOURCES
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+apt_src=(-o Dir::Etc::SourceList="$tmp/src.sources" -o Dir::Etc::SourceParts=/nonexistent
+         -o Dir::State::Lists="$tmp/lists")
+(cd "$tmp" && apt-get "${apt_src[@]}" update -qq && apt-get "${apt_src[@]}" source --download-only -qq musl) >&2
+tar -C "$tmp" -xzf "$tmp"/musl_*.orig.tar.gz
+src=$(find "$tmp" -maxdepth 1 -type d -name 'musl-*' | head -n 1)
+rm -rf "$dir"
+(cd "$src" && ./configure --target="$triplet" CROSS_COMPILE="$triplet-" --prefix="$dir" --disable-shared \
+    --enable-wrapper=gcc && make -j"$(nproc)" && make install) >&2
+touch "$dir/.complete"
+echo "$dir"
