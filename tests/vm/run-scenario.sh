@@ -1,10 +1,12 @@
 #!/bin/bash
-# Boots the AArch64 test guest with one scenario and judges the result.
+# Boots the test guest with one scenario and judges the result.
 #
 #   run-scenario.sh --kernel IMAGE --busybox BUSYBOX --program REFLASHER \
 #                   --helper RIG_HELPER --work DIR SCENARIO.sh [--data FILE]...
-#                   [--cut-after LINE --cut-ms MS] [--overlay DIR]
+#                   [--cut-after LINE --cut-ms MS] [--overlay DIR] [--arch ARCH]
 #
+# --arch is the guest's architecture: arm64 (AArch64, the default) or arm
+# (32-bit ARMv7); kernel, busybox, program and helper must be built for it.
 # --overlay copies DIR's tree into the guest's root (extra programs and
 # their libraries).
 # With --cut-after, QEMU is killed MS milliseconds after LINE first shows on
@@ -31,7 +33,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-kernel= busybox= program= helper= work= scenario= cut_after= cut_ms=0 overlay=
+kernel= busybox= program= helper= work= scenario= cut_after= cut_ms=0 overlay= arch=arm64
 data=()
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -43,6 +45,7 @@ while [ $# -gt 0 ]; do
     --data) data+=("$2"); shift 2 ;;
     --cut-after) cut_after=$2; shift 2 ;;
     --overlay) overlay=$2; shift 2 ;;
+    --arch) arch=$2; shift 2 ;;
     --cut-ms) cut_ms=$2; shift 2 ;;
     *) scenario=$1; shift ;;
     esac
@@ -104,7 +107,12 @@ append="console=ttyAMA0 loglevel=1 rdinit=/init rig.scenario=$name $layout $(rig
 rig_flag initramfs && append+=" rig.initramfs"
 
 set +e
-qemu-system-aarch64 -M virt -cpu cortex-a53 -accel tcg -m 512 -nographic -no-reboot -nic none \
+case "$arch" in
+arm64) qemu=(qemu-system-aarch64 -M virt -cpu cortex-a53) ;;
+arm) qemu=(qemu-system-arm -M virt,highmem=off -cpu cortex-a15) ;;
+*) echo "unknown architecture $arch" >&2; exit 2 ;;
+esac
+"${qemu[@]}" -accel tcg -m 512 -nographic -no-reboot -nic none \
     -kernel "$kernel" -initrd "$work/initrd.cpio.gz" -append "$append" \
     -drive file="$work/disk0.img",format=raw,if=none,id=d0$disk0_opts -drive file="$work/disk1.img",format=raw,if=none,id=d1 \
     -device virtio-blk-device,drive=d1 -device virtio-blk-device,drive=d0 \

@@ -1,15 +1,16 @@
 #!/bin/sh
-# scenario-test.sh CACHE PROGRAM HELPER WORKDIR SCENARIO: one guest test for ctest.
-# A scenario with the line "# rig: mtd-utils" gets Debian's arm64 mtd-utils
-# laid over the guest's root.
+# One guest test for ctest:
+#   scenario-test.sh CACHE ARCH PROGRAM HELPER WORKDIR SCENARIO
+# ARCH: arm64 or arm. A scenario with the line "# rig: mtd-utils" gets
+# Debian's arm64 mtd-utils laid over the guest's root.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-kernel=$("$here/build-kernel.sh" "$1")
-busybox=$("$here/fetch-busybox.sh" "$1")
-if grep -q '^# rig: mtd-utils$' "$5"; then
-    overlay=$("$here/fetch-mtd-utils.sh" "$1")
-    exec "$here/run-scenario.sh" --kernel "$kernel" --busybox "$busybox" --program "$2" --helper "$3" \
-        --work "$4" --overlay "$overlay" "$5"
+cache=$1 arch=$2 program=$3 helper=$4 work=$5 scenario=$6
+kernel=$("$here/build-kernel.sh" "$cache" "$arch")
+busybox=$("$here/fetch-busybox.sh" "$cache" "$arch")
+set -- --arch "$arch" --kernel "$kernel" --busybox "$busybox" --program "$program" --helper "$helper" \
+    --work "$work" "$scenario"
+if grep -q '^# rig: mtd-utils$' "$scenario"; then
+    set -- "$@" --overlay "$("$here/fetch-mtd-utils.sh" "$cache")"
 fi
-exec "$here/run-scenario.sh" --kernel "$kernel" --busybox "$busybox" --program "$2" --helper "$3" \
-    --work "$4" "$5"
+exec "$here/run-scenario.sh" "$@"
