@@ -38,7 +38,7 @@ const char *stage_image(const char *resolved) {
 
 // The bytes in the good blocks of a NAND partition, counted until enough
 // for the image are found; -1 when the device cannot be opened or queried,
-// or has no bad blocks.
+// or is not NAND.
 long long good_capacity_of(int index, long long image_size) {
     const int dev = open_mtd_index(index, O_RDONLY | O_CLOEXEC);
     if (dev < 0)
@@ -56,9 +56,11 @@ long long good_capacity_of(int index, long long image_size) {
 // program would go with the old root at the switch, and the device would
 // be stranded on the RAM tree. An initramfs root is not switched.
 void require_tmp_mount() {
-    if (root_is_initial_rootfs(paths::mountinfo) || is_mount_point(paths::mountinfo, paths::tmp_dir))
-        return;
+    // Without the mount table nothing can be told (and stage two could not
+    // switch the root anyway).
     if (access(paths::mountinfo, R_OK) != 0)
+        return;
+    if (root_is_initial_rootfs(paths::mountinfo) || is_mount_point(paths::mountinfo, paths::tmp_dir))
         return;
     print_to(stderr, "%s is not a mount of its own: what is staged there would be lost with the old root\n",
              paths::tmp_dir);
@@ -79,9 +81,8 @@ bool is_regular_file(const char *path) {
     // Each directory is checked before anything is made inside it: a link
     // planted at /tmp/root would make the next mkdir land elsewhere, and
     // another user who controls either directory could swap the program
-    // between the copy and the exec.
-    // A regular file at /tmp/root fails at the next mkdir, with the
-    // message for that.
+    // between the copy and the exec. A regular file at /tmp/root fails at
+    // the next mkdir, with the message for that.
     if (make_dirs(paths::ram_root) < 0)
         fatal("mkdir %s failed", paths::ram_root);
     if (!is_regular_file(paths::ram_root) && check_staging_dir(paths::ram_root) < 0)
