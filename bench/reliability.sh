@@ -24,9 +24,11 @@ inside=$(grep -c '^ok - [0-9]* blocks new, 1 in between' "$work/powercut.log" ||
 echo "== fuzzing, $fuzz_seconds s each"
 fuzz_lines=""
 for target in cli mtd_table; do
+    # Absolute paths: a target may change its working directory.
     mkdir -p "$work/corpus-$target"
     build/fuzz/fuzz/fuzz_$target -close_fd_mask=3 -max_total_time="$fuzz_seconds" -print_final_stats=1 \
-        -artifact_prefix="$work/" "$work/corpus-$target" "fuzz/corpus/$target" 2>"$work/fuzz-$target.log" || true
+        -artifact_prefix="$PWD/$work/" "$PWD/$work/corpus-$target" "$PWD/fuzz/corpus/$target" \
+        2>"$work/fuzz-$target.log" || true
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/fuzz-$target.log")
     crashes=$(find "$work" -maxdepth 1 -name 'crash-*' | wc -l)
     fuzz_lines+="| $target | $fuzz_seconds | ${runs:-?} | $crashes |
