@@ -37,13 +37,17 @@ done
 # The program's formatter knows only these conversions (src/base/text.h);
 # the compiler's format check accepts every printf conversion.
 echo "--- format conversions"
-perl -ne 'while (/"((?:[^"\\]|\\.)*)"/g) {
+bad=$(perl -ne 'while (/"((?:[^"\\]|\\.)*)"/g) {
         my $lit = $1;
         while ($lit =~ /%(%|[-+ #0-9.*]*(?:hh|h|ll|l|z|j|t|L|q)?[a-zA-Z])/g) {
             my $c = $1;
             print "$ARGV:$.: unsupported conversion %$c\n" unless $c =~ /^(%|0?[0-9]*(?:ll)?[duxos])$/;
         }
     }
-    close ARGV if eof' $(git ls-files 'src/*.cpp' 'src/*.h') | tee /dev/stderr | grep -q . && status=1
+    close ARGV if eof' $(git ls-files 'src/*.cpp' 'src/*.h'))
+if [ -n "$bad" ]; then
+    echo "$bad"
+    status=1
+fi
 
 exit $status
