@@ -2,7 +2,7 @@
 # The writer against the flash's own limit and against mtd-utils, measured
 # side by side in one boot of the AArch64 guest (nandsim with realistic
 # timings, and a NOR-like block2mtd partition).
-#   bench/guest-bench.sh [SIZE_BYTES] [RUNS]     (default 33554432, 3)
+#   bench/guest-bench.sh [SIZE_BYTES] [RUNS] [PROGRAM]     (default 33554432, 3)
 # Needs the release build (build/release-aarch64) and the guest kernel;
 # fetches Debian's mtd-utils and libc for arm64 into the guest.
 set -euo pipefail
@@ -10,6 +10,9 @@ cd "$(dirname "$0")/.."
 root=$PWD
 size=${1:-33554432}
 runs=${2:-3}
+# Another build of the program (an older one, to compare) may be given as
+# PROGRAM; its figures are printed, not recorded.
+program=${3:-}
 scripts/install-deps.sh
 source scripts/common.sh
 build_release_aarch64 --target reflasher rig_helper >/dev/null
@@ -26,7 +29,8 @@ mkdir -p "$work"
 scenario=$work/writer.sh
 sed -e "s/^# rig: append /# rig: append bench.size=$size bench.runs=$runs /" \
     -e "s/^# rig: disk1 .*/# rig: disk1 $((size / 65536 + 2))/" bench/guest/writer.sh >"$scenario"
-tests/vm/run-scenario.sh --kernel "$kernel" --busybox "$busybox" --program build/release-aarch64/reflasher \
+tests/vm/run-scenario.sh --kernel "$kernel" --busybox "$busybox" \
+    --program "${program:-build/release-aarch64/reflasher}" \
     --helper build/release-aarch64/tests/rig_helper --overlay "$overlay" --work "$work/run" "$scenario" \
     >"$work/run.log" 2>&1 || { cat "$work/run.log"; exit 1; }
 grep -E '^(RESULT|MEMORY)' "$work/run/console.log" >"$work/results"
@@ -76,4 +80,4 @@ END {
         printf "| %s | %d | %d | %d | %d |\n", devs[d], block[devs[d]], rss[devs[d]], lck[devs[d]], block[devs[d]] + 256
 }' "$work/results"
 } | tee "$work/table.md"
-bench/record.sh writer-benchmark <"$work/table.md"
+[ -n "$program" ] || bench/record.sh writer-benchmark <"$work/table.md"
