@@ -8,14 +8,14 @@
 # rig: timeout 1500
 SIZE=$(sed -n 's/.*bench.size=\([0-9]*\).*/\1/p' /proc/cmdline)
 RUNS=$(sed -n 's/.*bench.runs=\([0-9]*\).*/\1/p' /proc/cmdline)
-echo "/dev/vdb,65536,BenchNOR" >/sys/module/block2mtd/parameters/block2mtd
+echo "/dev/vdb,$EB_NOR,BenchNOR" >/sys/module/block2mtd/parameters/block2mtd
 head -c "$SIZE" /dev/urandom >/tmp/bench.img
 # The same size, each 128 KiB block half data and half 0xFF, as a UBI
 # image's empty page tails are: written on NAND only.
 i=0
-while [ $((i * 131072)) -lt "$SIZE" ]; do
-    head -c 65536 /dev/urandom
-    ff_bytes 65536
+while [ $((i * EB_NAND)) -lt "$SIZE" ]; do
+    head -c $((EB_NAND / 2)) /dev/urandom
+    ff_bytes $((EB_NAND / 2))
     i=$((i + 1))
 done | head -c "$SIZE" >/tmp/half.img
 mkdir -p /tmp/root

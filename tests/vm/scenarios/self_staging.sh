@@ -66,13 +66,13 @@ upgrade: Stage2 started: image=/tmp/reflasher.img part=Firmware_1
 "
 
 # A partition whose name begins with "-" is written through the whole road.
-dd if=/dev/zero of=/dev/vdb bs=65536 count=8 2>/dev/null
-echo "/dev/vdb,65536,-dash" >/sys/module/block2mtd/parameters/block2mtd
+dd if=/dev/zero of=/dev/vdb bs="$EB_NOR" count=8 2>/dev/null
+echo "/dev/vdb,$EB_NOR,-dash" >/sys/module/block2mtd/parameters/block2mtd
 check "partition -dash exists" grep -q '"-dash"$' /proc/mtd
 make_image /root/dash.bin 100000
 reset_tmp
 ns_rf --part -dash /root/dash.bin
 expect_eq "-dash: restarted" "$RESTARTED" "$RF_RC"
 read_blocks -dash 0 2 >/tmp/got
-{ cat /root/dash.bin; ff_bytes $((131072 - 100000)); } >/tmp/want
+{ cat /root/dash.bin; ff_bytes $((2 * EB_NOR - 100000)); } >/tmp/want
 same_bytes "-dash: written" /tmp/want /tmp/got

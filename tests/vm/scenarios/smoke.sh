@@ -8,11 +8,11 @@ for p in Firmware_1 U-Boot U-Config Firmware_2 Preloader Kernel_1 RootFS_1; do
     check "partition $p is listed" part_line "$p"
 done
 expect_eq "Firmware_1 size" 4194304 "$(attr Firmware_1 size)"
-expect_eq "Firmware_1 erase size" 65536 "$(attr Firmware_1 erasesize)"
+expect_eq "Firmware_1 erase size" "$EB_NOR" "$(attr Firmware_1 erasesize)"
 expect_eq "Firmware_1 type (block2mtd: no bad blocks)" ram "$(attr Firmware_1 type)"
 expect_eq "Firmware_2 size" 524288 "$(attr Firmware_2 size)"
 expect_eq "Kernel_1 size" 2097152 "$(attr Kernel_1 size)"
-expect_eq "Kernel_1 erase size" 131072 "$(attr Kernel_1 erasesize)"
+expect_eq "Kernel_1 erase size" "$EB_NAND" "$(attr Kernel_1 erasesize)"
 expect_eq "Kernel_1 type" nand "$(attr Kernel_1 type)"
 expect_eq "Kernel_1 bad blocks" 3 "$(attr Kernel_1 bad_blocks)"
 expect_eq "RootFS_1 size" 6029312 "$(attr RootFS_1 size)"

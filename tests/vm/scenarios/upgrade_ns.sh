@@ -41,7 +41,7 @@ expect_eq "NOR: restarted" "$RESTARTED" "$RF_RC"
 expect_file "NOR -q: stderr silent" /tmp/rf.err ""
 expect_eq "NOR -q: log complete" "upgrade: Rebooting system..." "$(tail -n 1 /tmp/reflasher.log)"
 read_blocks Firmware_1 0 5 >/tmp/got
-{ cat /root/fw.bin; ff_bytes $((5 * 65536 - 300000)); } >/tmp/want
+{ cat /root/fw.bin; ff_bytes $((5 * EB_NOR - 300000)); } >/tmp/want
 same_bytes "NOR: image byte for byte" /tmp/want /tmp/got
 read_blocks Firmware_1 5 1 >/tmp/got
 pattern_block 5 >/tmp/want
@@ -58,7 +58,7 @@ expect_eq "second run appends" $((lines * 2)) "$(wc -l </tmp/reflasher.log)"
 upgraded() {
     expect_eq "$1: restarted" "$RESTARTED" "$RF_RC"
     read_blocks Firmware_1 0 5 >/tmp/got
-    { cat /root/field.bin; ff_bytes $((5 * 65536 - 300000)); } >/tmp/want
+    { cat /root/field.bin; ff_bytes $((5 * EB_NOR - 300000)); } >/tmp/want
     same_bytes "$1: image byte for byte" /tmp/want /tmp/got
 }
 make_image /root/field.bin 300000
