@@ -7,6 +7,7 @@
 # build/fuzz and build/release-aarch64.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
 cuts=${1:-40}
 fuzz_seconds=${2:-60}
 seed=${3:-$(date +%s)}
@@ -24,11 +25,12 @@ inside=$(grep -c '^ok - [0-9]* blocks new, 1 in between' "$work/powercut.log" ||
 echo "== fuzzing, $fuzz_seconds s each"
 fuzz_lines=""
 for target in cli mtd_table; do
-    # Absolute paths: a target may change its working directory.
+    # Run inside the work directory (a target makes its scratch files in
+    # its working directory, and may change it: absolute paths).
     mkdir -p "$work/corpus-$target"
-    build/fuzz/fuzz/fuzz_$target -close_fd_mask=3 -max_total_time="$fuzz_seconds" -print_final_stats=1 \
-        -artifact_prefix="$PWD/$work/" "$PWD/$work/corpus-$target" "$PWD/fuzz/corpus/$target" \
-        2>"$work/fuzz-$target.log" || true
+    (cd "$work" && "$root/build/fuzz/fuzz/fuzz_$target" -close_fd_mask=3 -max_total_time="$fuzz_seconds" \
+        -print_final_stats=1 -artifact_prefix="$root/$work/" "$root/$work/corpus-$target" \
+        "$root/fuzz/corpus/$target" 2>"$root/$work/fuzz-$target.log") || true
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/fuzz-$target.log")
     crashes=$(find "$work" -maxdepth 1 -name 'crash-*' | wc -l)
     fuzz_lines+="| $target | $fuzz_seconds | ${runs:-?} | $crashes |
