@@ -24,8 +24,5 @@ set(MUSL_GCC ${musl_prefix}/bin/musl-gcc)
 
 # Calls through a PLT instead of the GOT: smaller code in a static binary.
 set(MUSL_CXX_FLAGS "-mplt")
+set(QEMU_USER qemu-mips-static)
 include(${CMAKE_CURRENT_LIST_DIR}/musl-common.cmake)
-find_program(QEMU_MIPS qemu-mips-static)
-if(QEMU_MIPS)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${QEMU_MIPS})
-endif()

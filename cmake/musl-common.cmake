@@ -3,7 +3,8 @@
 # compiles), KERNEL_HEADERS (where linux/, mtd/ and asm-generic/ live) and,
 # when asm/ lies elsewhere, KERNEL_ASM_HEADERS. MUSL_INCLUDE_DIR and
 # MUSL_GCC (musl's headers and its gcc wrapper, which links) default to
-# Debian's places for MUSL_TRIPLET.
+# Debian's places for MUSL_TRIPLET. QEMU_USER, when set, names the
+# user-mode emulator that runs the release binary's own tests.
 #
 # The program needs no libstdc++ at all, not even its headers: g++ compiles
 # against musl's headers only, and musl's gcc wrapper links.
@@ -50,3 +51,10 @@ set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 # Only the program and the rig's helper: the unit tests need libstdc++.
 set(REFLASHER_UNIT_TESTS OFF CACHE BOOL "Build the unit tests")
 set(REFLASHER_RELEASE ON CACHE BOOL "Small, static, stripped release build")
+
+if(QEMU_USER)
+  find_program(qemu_user_program ${QEMU_USER})
+  if(qemu_user_program)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${qemu_user_program})
+  endif()
+endif()
