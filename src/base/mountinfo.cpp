@@ -76,8 +76,3 @@ bool root_is_initial_rootfs(const char *mountinfo) {
     char fstype[32];
     return find_mount_in(mountinfo, paths::root, fstype, sizeof fstype) == 1 && strcmp(fstype, "rootfs") == 0;
 }
-
-bool is_mount_point(const char *mountinfo, const char *path) {
-    char fstype[32];
-    return find_mount_in(mountinfo, path, fstype, sizeof fstype) == 1;
-}

@@ -13,6 +13,3 @@ int find_mount_in(const char *mountinfo, const char *mount_point, char *fstype, 
 // Whether "/" is the kernel's initial rootfs (an initramfs root, which
 // pivot_root cannot move), as the given mountinfo file shows it.
 bool root_is_initial_rootfs(const char *mountinfo);
-
-// Whether the given directory is a mount point of its own.
-bool is_mount_point(const char *mountinfo, const char *path);

@@ -43,7 +43,6 @@ constexpr const char old_sys[] = "/mnt/sys";
 constexpr const char old_dev[] = "/mnt/dev";
 constexpr const char old_tmp[] = "/mnt/tmp";
 constexpr const char sys[] = "/sys";
-constexpr const char dev[] = "/dev";
 
 // Restart fallback.
 constexpr const char sysrq_enable[] = "/proc/sys/kernel/sysrq";

@@ -21,6 +21,14 @@ int report(const char *what, const char *path, int error) {
     return -1;
 }
 
+// A FIFO would block the copy for good (or hand the image to whoever reads
+// it); a device or a socket is no copy either.
+int refuse_not_regular(const char *destination, int error) {
+    print_to(stderr, "cp: %s: not a regular file\n", destination);
+    errno = error;
+    return -1;
+}
+
 int close_keeping_errno(int fd) {
     const int saved_errno = errno;
     (void)close(fd);
@@ -79,13 +87,9 @@ int prepare_destination(int in, int out, const char *source, const char *destina
         errno = EINVAL;
         return -1;
     }
-    // A FIFO would block the copy for good (or hand the image to whoever
-    // reads it); a hard link would have some other file overwritten.
-    if (!S_ISREG(dst_st.st_mode)) {
-        print_to(stderr, "cp: %s: not a regular file\n", destination);
-        errno = EINVAL;
-        return -1;
-    }
+    if (!S_ISREG(dst_st.st_mode))
+        return refuse_not_regular(destination, EINVAL);
+    // A hard link would have some other file overwritten.
     if (dst_st.st_nlink != 1) {
         print_to(stderr, "cp: %s: has %u links, another file would be overwritten\n", destination,
                  static_cast<unsigned>(dst_st.st_nlink));
@@ -119,12 +123,10 @@ int copy_file(const char *source, const char *destination, mode_t mode) {
     if (out < 0) {
         // A FIFO without a reader (or a socket) refuses a non-blocking open
         // for writing with ENXIO.
-        if (errno == ENXIO) {
-            print_to(stderr, "cp: %s: not a regular file\n", destination);
-            errno = ENXIO;
-        } else {
+        if (errno == ENXIO)
+            (void)refuse_not_regular(destination, ENXIO);
+        else
             (void)report("open", destination, errno);
-        }
         return close_keeping_errno(in);
     }
 

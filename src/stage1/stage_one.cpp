@@ -56,11 +56,11 @@ long long good_capacity_of(int index, long long image_size) {
 // program would go with the old root at the switch, and the device would
 // be stranded on the RAM tree. An initramfs root is not switched.
 void require_tmp_mount() {
-    // Without the mount table nothing can be told (and stage two could not
-    // switch the root anyway).
-    if (access(paths::mountinfo, R_OK) != 0)
-        return;
-    if (root_is_initial_rootfs(paths::mountinfo) || is_mount_point(paths::mountinfo, paths::tmp_dir))
+    // Without the mount table (-1) nothing can be told, and stage two could
+    // not switch the root anyway.
+    char fstype[32];
+    if (find_mount_in(paths::mountinfo, paths::tmp_dir, fstype, sizeof fstype) != 0 ||
+        root_is_initial_rootfs(paths::mountinfo))
         return;
     print_to(stderr, "%s is not a mount of its own: what is staged there would be lost with the old root\n",
              paths::tmp_dir);

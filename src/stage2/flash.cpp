@@ -119,6 +119,11 @@ int64_t read_chunk(int image, unsigned char *buf, int32_t erase_size) {
     return fill;
 }
 
+void report_bad_block(int64_t offset) {
+    if (run_options.verbosity > 0)
+        print_to(stderr, "Skipping bad block at 0x%08llx\n", static_cast<unsigned long long>(offset));
+}
+
 // Moves target.offset (and the device position with it) over bad blocks
 // up to the next good one.
 void skip_bad_blocks(Target &target) {
@@ -128,8 +133,7 @@ void skip_bad_blocks(Target &target) {
             bad_block_query_failed(target.offset);
         if (bad == 0)
             return;
-        if (run_options.verbosity > 0)
-            print_to(stderr, "Skipping bad block at 0x%08llx\n", static_cast<unsigned long long>(target.offset));
+        report_bad_block(target.offset);
         target.offset += target.geo.erase_size;
         (void)lseek(target.fd, target.geo.erase_size, SEEK_CUR);
     }
@@ -220,8 +224,7 @@ void erase_past_ubi_image(Target &target, unsigned char *buf) {
         if (bad < 0)
             bad_block_query_failed(target.offset);
         if (bad > 0) {
-            if (run_options.verbosity > 0)
-                print_to(stderr, "Skipping bad block at 0x%08llx\n", static_cast<unsigned long long>(target.offset));
+            report_bad_block(target.offset);
             continue;
         }
         if (erase_block(target) < 0)

@@ -31,7 +31,7 @@ struct MountMove {
 // move takes everything mounted beneath it along.
 constexpr MountMove moves_after_pivot[] = {
     {paths::old_sys, paths::sys},
-    {paths::old_dev, paths::dev},
+    {paths::old_dev, paths::dev_dir},
     {paths::old_tmp, paths::tmp_dir},
 };
 

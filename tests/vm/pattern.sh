@@ -11,5 +11,4 @@ repeat_byte() { head -c "$2" /dev/zero | tr '\000' "\\$(printf '%03o' "$1")"; }
 
 # Every 64 KiB block N of a block2mtd disk starts out filled with the
 # byte 0x10 + N, so that untouched blocks can be recognised.
-pattern_byte() { echo $(((0x10 + $1) % 256)); }
-pattern_block() { repeat_byte "$(pattern_byte "$1")" "$EB_NOR"; }
+pattern_block() { repeat_byte $(((0x10 + $1) % 256)) "$EB_NOR"; }
