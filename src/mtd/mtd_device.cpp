@@ -42,11 +42,11 @@ int query_bad_block(int dev, const MtdGeometry &geo, int64_t offset) {
     return bad > 0 ? 1 : 0;
 }
 
-int64_t good_capacity(int dev, const MtdGeometry &geo, int64_t needed, int64_t *failed_at) {
+int64_t good_capacity(int dev, const MtdGeometry &geo, int64_t from, int64_t needed, int64_t *failed_at) {
     if (!is_nand_type(geo.type))
-        return geo.size;
+        return geo.size > from ? geo.size - from : 0;
     int64_t good = 0;
-    for (int64_t offset = 0; offset + geo.erase_size <= geo.size && good < needed; offset += geo.erase_size) {
+    for (int64_t offset = from; offset + geo.erase_size <= geo.size && good < needed; offset += geo.erase_size) {
         const int bad = query_bad_block(dev, geo, offset);
         if (bad < 0) {
             *failed_at = offset;
@@ -56,4 +56,9 @@ int64_t good_capacity(int dev, const MtdGeometry &geo, int64_t needed, int64_t *
             good += geo.erase_size;
     }
     return good;
+}
+
+int mark_bad_block(int dev, int64_t offset) {
+    long long position = offset;
+    return mtd_ioctl(dev, MEMSETBADBLOCK, &position) < 0 ? -1 : 0;
 }

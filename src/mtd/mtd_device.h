@@ -30,8 +30,12 @@ int read_geometry(int dev, MtdGeometry *geo);
 // query, on types without bad blocks), -1 when the query fails.
 int query_bad_block(int dev, const MtdGeometry &geo, int64_t offset);
 
-// Bytes in the good blocks of the partition, counted from its start and
-// only until `needed` bytes are found: a result below `needed` is the whole
-// good capacity. -1 when a bad-block query fails; *failed_at is then the
-// block's offset. Prints nothing.
-int64_t good_capacity(int dev, const MtdGeometry &geo, int64_t needed, int64_t *failed_at);
+// Bytes in the good blocks of the partition from the block at `from` on,
+// counted only until `needed` bytes are found: a result below `needed` is
+// all the good capacity there is. -1 when a bad-block query fails;
+// *failed_at is then the block's offset. Prints nothing.
+int64_t good_capacity(int dev, const MtdGeometry &geo, int64_t from, int64_t needed, int64_t *failed_at);
+
+// Marks the block at offset bad (MEMSETBADBLOCK, which also erases it).
+// Returns 0, or -1 with errno. Prints nothing.
+int mark_bad_block(int dev, int64_t offset);

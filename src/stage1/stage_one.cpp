@@ -47,7 +47,7 @@ long long good_capacity_of(int index, long long image_size) {
     int64_t good = -1;
     int64_t failed_at = 0;
     if (read_geometry(dev, &geo) == 0 && geo.erase_size > 0 && is_nand_type(geo.type))
-        good = good_capacity(dev, geo, image_size, &failed_at);
+        good = good_capacity(dev, geo, 0, image_size, &failed_at);
     (void)close(dev);
     return good;
 }

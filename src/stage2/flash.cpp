@@ -27,14 +27,33 @@ constexpr int64_t erase32_limit = INT64_C(1) << 32;
 constexpr char ubi_magic[] = "UBI#";
 constexpr size_t ubi_magic_length = sizeof ubi_magic - 1;
 
-// The partition being written. offset is the next block to examine, and
-// the device descriptor's position is kept equal to it: writes and
-// relative seeks move it, nothing ever sets it.
+// NAND blocks failing one after another point at the device or its
+// driver, not at the blocks: the run stops rather than mark this many in a
+// row bad.
+constexpr int max_failures_in_row = 4;
+
+// Why a block could not take its chunk.
+enum class Fault { none, erase, write, verify };
+
+const char *fault_text(Fault fault) {
+    switch (fault) {
+    case Fault::erase:
+        return "erase failed";
+    case Fault::write:
+        return "write failed";
+    case Fault::verify:
+        return "read-back differs";
+    case Fault::none:
+        break;
+    }
+    return "no fault";
+}
+
+// The partition being written.
 struct Target {
     int fd;
     const char *part_name;
     MtdGeometry geo;
-    int64_t offset;
 };
 
 // How much of the image has been written, for the progress lines.
@@ -44,12 +63,30 @@ struct Progress {
     int tenths; // the last tenth reported
 };
 
+// Where the write stands. The three buffers are one allocation: the
+// image's first chunk, kept until everything else is in place; the chunk
+// in hand; and what is read back from the flash.
+struct Writer {
+    Target target;
+    unsigned char *first;
+    unsigned char *chunk;
+    unsigned char *check;
+    int64_t offset;       // the next block to examine
+    int64_t first_offset; // the block that takes the first chunk, last
+    bool first_erased;
+    int64_t chunks_left; // chunks of the image without a block yet
+    int failures_in_row;
+    int64_t chunks;    // chunks of the image
+    int64_t unchanged; // NOR blocks that already held their chunk
+    Progress progress;
+};
+
 [[noreturn]] void flashing_failed(const char *part_name) { fatal("flashing '%s' failed", part_name); }
 
-[[noreturn]] void fail_and_release(unsigned char *buf, const Target &target) {
-    free(buf);
-    (void)close(target.fd);
-    flashing_failed(target.part_name);
+[[noreturn]] void fail(Writer &w) {
+    free(w.first);
+    (void)close(w.target.fd);
+    flashing_failed(w.target.part_name);
 }
 
 // A failed bad-block query ends the run at once, without the flashing
@@ -61,7 +98,7 @@ struct Progress {
 
 // Opens the partition and reads its geometry. Every failure ends the run.
 Target open_target(const char *part_name) {
-    Target target{-1, part_name, MtdGeometry{}, 0};
+    Target target{-1, part_name, MtdGeometry{}};
     target.fd = open_mtd_by_name(part_name);
     if (target.fd < 0) {
         print_to(stderr, "mtd: cannot open %s\n", part_name);
@@ -89,7 +126,7 @@ void check_capacity(const Target &target, int64_t image_size) {
     if (image_size <= 0)
         return;
     int64_t failed_at = 0;
-    const int64_t good = good_capacity(target.fd, target.geo, image_size, &failed_at);
+    const int64_t good = good_capacity(target.fd, target.geo, 0, image_size, &failed_at);
     if (good < 0)
         bad_block_query_failed(failed_at);
     if (image_size > good) {
@@ -100,8 +137,9 @@ void check_capacity(const Target &target, int64_t image_size) {
     }
 }
 
-// Fills buf with the next chunk of the image. Returns the number of bytes
-// read (0 at the end of the image) or -1 after reporting a read error.
+// Fills buf with the next chunk of the image, and the rest of it with
+// 0xFF. Returns the number of bytes read (0 at the end of the image) or -1
+// after reporting a read error.
 int64_t read_chunk(int image, unsigned char *buf, int32_t erase_size) {
     int64_t fill = 0;
     while (fill < erase_size) {
@@ -116,6 +154,8 @@ int64_t read_chunk(int image, unsigned char *buf, int32_t erase_size) {
             break;
         fill += n;
     }
+    if (fill > 0 && fill < erase_size)
+        memset(buf + fill, 0xff, static_cast<size_t>(erase_size - fill));
     return fill;
 }
 
@@ -124,27 +164,24 @@ void report_bad_block(int64_t offset) {
         print_to(stderr, "Skipping bad block at 0x%08llx\n", static_cast<unsigned long long>(offset));
 }
 
-// Moves target.offset (and the device position with it) over bad blocks
-// up to the next good one.
-void skip_bad_blocks(Target &target) {
+// Moves w.offset over bad blocks up to the next good one.
+void skip_bad_blocks(Writer &w) {
     for (;;) {
-        const int bad = query_bad_block(target.fd, target.geo, target.offset);
+        const int bad = query_bad_block(w.target.fd, w.target.geo, w.offset);
         if (bad < 0)
-            bad_block_query_failed(target.offset);
+            bad_block_query_failed(w.offset);
         if (bad == 0)
             return;
-        report_bad_block(target.offset);
-        target.offset += target.geo.erase_size;
-        (void)lseek(target.fd, target.geo.erase_size, SEEK_CUR);
+        report_bad_block(w.offset);
+        w.offset += w.target.geo.erase_size;
     }
 }
 
-// Unlocks and erases the block at target.offset. Blocks that end past
-// 4 GiB take the 64-bit erase request; the unlock request has no such form
-// and is left out there rather than sent a wrapped position. Returns 0, or
-// -1 after its diagnostic.
-int erase_block(const Target &target) {
-    const int64_t offset = target.offset;
+// Unlocks and erases the block at offset. Blocks that end past 4 GiB take
+// the 64-bit erase request; the unlock request has no such form and is
+// left out there rather than sent a wrapped position. Returns 0, or -1
+// after its diagnostic.
+int erase_block(const Target &target, int64_t offset) {
     const int32_t size = target.geo.erase_size;
     int rc = 0;
     if (offset + size <= erase32_limit) {
@@ -175,8 +212,8 @@ bool all_ff(const unsigned char *p, int32_t n) {
 
 // How much of a chunk to program. On NAND a page programmed with nothing
 // but 0xFF gets ECC bytes that are not 0xFF, and is then no longer free for
-// the file system that later writes into it: only the pages up to the last
-// one holding data are programmed. NOR takes the whole block.
+// the file system that later writes into it: the trailing run of such
+// pages in a block is left erased. NOR takes the whole block.
 int32_t programmed_length(const unsigned char *buf, const MtdGeometry &geo) {
     if (!is_nand_type(geo.type))
         return geo.erase_size;
@@ -186,14 +223,13 @@ int32_t programmed_length(const unsigned char *buf, const MtdGeometry &geo) {
     return end;
 }
 
-// Programs the first `length` bytes of the chunk at the device position,
-// then moves the position over the rest of the block. Returns 0, or -1
-// after its diagnostic.
-int write_chunk(const Target &target, const unsigned char *buf, int32_t length) {
+// Writes `length` bytes of data at offset. Returns 0, or -1 after its
+// diagnostic.
+int write_at(const Target &target, const unsigned char *data, int32_t length, int64_t offset) {
     uint32_t written = 0;
     const auto fill = static_cast<uint32_t>(length);
     while (written < fill) {
-        const ssize_t n = write(target.fd, buf + written, fill - written);
+        const ssize_t n = pwrite(target.fd, data + written, fill - written, static_cast<off_t>(offset + written));
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;
@@ -206,29 +242,202 @@ int write_chunk(const Target &target, const unsigned char *buf, int32_t length) 
         }
         written += static_cast<uint32_t>(n);
     }
-    if (length < target.geo.erase_size)
-        (void)lseek(target.fd, target.geo.erase_size - length, SEEK_CUR);
     return 0;
+}
+
+// Whether the flash at offset holds the `length` bytes of data. A read
+// from an MTD device reports no ECC trouble: an uncorrectable page comes
+// back garbled with a full count, so the comparison is the check. A read
+// that fails counts as a difference.
+bool flash_holds(const Writer &w, const unsigned char *data, int32_t length, int64_t offset) {
+    int32_t done = 0;
+    while (done < length) {
+        const ssize_t n =
+            pread(w.target.fd, w.check + done, static_cast<size_t>(length - done), static_cast<off_t>(offset + done));
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<int32_t>(n);
+    }
+    return memcmp(w.check, data, static_cast<size_t>(length)) == 0;
+}
+
+// Programs an erased block with its chunk and reads back what was
+// programmed.
+Fault program_block(const Writer &w, const unsigned char *data, int64_t offset) {
+    const int32_t length = programmed_length(data, w.target.geo);
+    if (write_at(w.target, data, length, offset) < 0)
+        return Fault::write;
+    return flash_holds(w, data, length, offset) ? Fault::none : Fault::verify;
+}
+
+// A NAND block that failed is marked bad and passed over, as long as the
+// rest of the image still fits the good blocks behind it. Every other
+// outcome ends the run.
+void give_up_block(Writer &w, Fault fault) {
+    const auto at = static_cast<unsigned long long>(w.offset);
+    if (++w.failures_in_row >= max_failures_in_row) {
+        print_to(stderr,
+                 "mtd: %d blocks in a row failed, the last at 0x%08llx: the device or its driver is at fault, "
+                 "no more blocks are marked bad\n",
+                 w.failures_in_row, at);
+        fail(w);
+    }
+    if (mark_bad_block(w.target.fd, w.offset) < 0) {
+        print_to(stderr, "mtd: MEMSETBADBLOCK failed at 0x%08llx: %s\n", at, strerror(errno));
+        fail(w);
+    }
+    print_to(stderr, "mtd: marked the block at 0x%08llx bad: %s\n", at, fault_text(fault));
+    w.offset += w.target.geo.erase_size;
+    const int64_t needed = w.chunks_left * w.target.geo.erase_size;
+    int64_t failed_at = 0;
+    const int64_t good = good_capacity(w.target.fd, w.target.geo, w.offset, needed, &failed_at);
+    if (good < 0)
+        bad_block_query_failed(failed_at);
+    if (good < needed) {
+        print_to(stderr, "mtd: the rest of the image, %lld bytes, no longer fits %s: %lld bytes of good blocks left\n",
+                 static_cast<long long>(needed), w.target.part_name, static_cast<long long>(good));
+        fail(w);
+    }
+}
+
+// NAND: the next good block that erases, programs and reads back right
+// takes the chunk; each one that fails on the way is marked bad.
+void place_on_nand(Writer &w, const unsigned char *data) {
+    for (;;) {
+        skip_bad_blocks(w);
+        const Fault fault = erase_block(w.target, w.offset) < 0 ? Fault::erase : program_block(w, data, w.offset);
+        if (fault == Fault::none)
+            break;
+        give_up_block(w, fault);
+    }
+    w.failures_in_row = 0;
+    w.offset += w.target.geo.erase_size;
+}
+
+void erase_or_fail(Writer &w, int64_t offset) {
+    if (erase_block(w.target, offset) < 0)
+        fail(w);
+}
+
+// NOR: the first block is erased before any other block is touched, so
+// that a partition cut short never starts with the new image's header.
+void erase_first_block(Writer &w) {
+    if (w.first_erased)
+        return;
+    erase_or_fail(w, w.first_offset);
+    w.first_erased = true;
+}
+
+// NOR has no bad blocks to move to: a block whose write or read-back fails
+// is erased and written once more.
+Fault program_nor(Writer &w, const unsigned char *data, int64_t offset, bool erased) {
+    if (!erased)
+        erase_or_fail(w, offset);
+    Fault fault = program_block(w, data, offset);
+    if (fault == Fault::none)
+        return fault;
+    const auto at = static_cast<unsigned long long>(offset);
+    print_to(stderr, "mtd: %s at 0x%08llx, erasing and writing the block once more\n", fault_text(fault), at);
+    erase_or_fail(w, offset);
+    fault = program_block(w, data, offset);
+    if (fault != Fault::none)
+        print_to(stderr, "mtd: %s again at 0x%08llx\n", fault_text(fault), at);
+    return fault;
+}
+
+// NOR: a block that already holds its chunk is neither erased nor written
+// (erasing dominates the time of a NOR write, and wears the block).
+void place_on_nor(Writer &w, const unsigned char *data) {
+    if (flash_holds(w, data, w.target.geo.erase_size, w.offset)) {
+        w.unchanged++;
+    } else {
+        erase_first_block(w);
+        if (program_nor(w, data, w.offset, false) != Fault::none)
+            fail(w);
+    }
+    w.offset += w.target.geo.erase_size;
+}
+
+// Takes the block for the first chunk before anything else is erased or
+// written. NAND: the first good block that erases. NOR: block 0, erased
+// only once some block needs writing; returns whether it already holds the
+// first chunk.
+bool reserve_first_block(Writer &w) {
+    bool same = false;
+    if (is_nand_type(w.target.geo.type)) {
+        for (;;) {
+            skip_bad_blocks(w);
+            if (erase_block(w.target, w.offset) == 0)
+                break;
+            give_up_block(w, Fault::erase);
+        }
+        w.failures_in_row = 0;
+        w.first_erased = true;
+    } else {
+        same = flash_holds(w, w.first, w.target.geo.erase_size, w.offset);
+    }
+    w.first_offset = w.offset;
+    w.offset += w.target.geo.erase_size;
+    w.chunks_left--;
+    return same;
+}
+
+// Last: the first chunk into its block, once every other chunk is in
+// place. Until then the partition starts with an erased block, which a
+// bootloader rejects, whenever the power goes.
+void write_first_chunk(Writer &w, bool same) {
+    Fault fault = Fault::none;
+    if (is_nand_type(w.target.geo.type)) {
+        fault = program_block(w, w.first, w.first_offset);
+        if (fault != Fault::none && mark_bad_block(w.target.fd, w.first_offset) == 0)
+            print_to(stderr, "mtd: marked the block at 0x%08llx bad: %s\n",
+                     static_cast<unsigned long long>(w.first_offset), fault_text(fault));
+    } else if (same && !w.first_erased) {
+        w.unchanged++;
+    } else {
+        fault = program_nor(w, w.first, w.first_offset, w.first_erased);
+    }
+    if (fault != Fault::none) {
+        print_to(stderr,
+                 "mtd: the first block of %s, at 0x%08llx, could not be written: the partition has no valid "
+                 "start\n",
+                 w.target.part_name, static_cast<unsigned long long>(w.first_offset));
+        fail(w);
+    }
 }
 
 // UBI writes its headers, with the image's sequence number, into every
 // block of the partition once it has attached. Blocks past a new UBI image
 // still carrying the old image's headers make the next attach fail, so
-// they are erased (and not written): UBI then formats them. Bad blocks are
-// skipped; nothing is written, so the device position no longer matters.
-void erase_past_ubi_image(Target &target, unsigned char *buf) {
+// they are erased (and not written): UBI then formats them. NAND bad
+// blocks are skipped, a NAND block that fails to erase is marked bad; NOR
+// blocks already erased are left alone.
+void erase_past_ubi_image(Writer &w) {
     if (run_options.verbosity > 0)
-        print_to(stderr, "Erasing the rest of %s for UBI ...\n", target.part_name);
-    for (; target.offset + target.geo.erase_size <= target.geo.size; target.offset += target.geo.erase_size) {
-        const int bad = query_bad_block(target.fd, target.geo, target.offset);
-        if (bad < 0)
-            bad_block_query_failed(target.offset);
-        if (bad > 0) {
-            report_bad_block(target.offset);
-            continue;
+        print_to(stderr, "Erasing the rest of %s for UBI ...\n", w.target.part_name);
+    const int32_t size = w.target.geo.erase_size;
+    const bool nand = is_nand_type(w.target.geo.type);
+    memset(w.chunk, 0xff, static_cast<size_t>(size));
+    while (w.offset + size <= w.target.geo.size) {
+        if (nand) {
+            const int bad = query_bad_block(w.target.fd, w.target.geo, w.offset);
+            if (bad < 0)
+                bad_block_query_failed(w.offset);
+            if (bad == 0 && erase_block(w.target, w.offset) < 0) {
+                give_up_block(w, Fault::erase);
+                continue;
+            }
+            if (bad > 0)
+                report_bad_block(w.offset);
+            else
+                w.failures_in_row = 0;
+        } else if (!flash_holds(w, w.chunk, size, w.offset)) {
+            erase_first_block(w);
+            erase_or_fail(w, w.offset);
         }
-        if (erase_block(target) < 0)
-            fail_and_release(buf, target);
+        w.offset += size;
     }
 }
 
@@ -246,6 +455,35 @@ void report_progress(Progress &progress, int64_t chunk) {
              static_cast<long long>((progress.total + 1023) / 1024));
 }
 
+// Every chunk after the first, each to its block, then the first.
+void write_chunks(Writer &w, int image, int64_t first_fill) {
+    const bool nand = is_nand_type(w.target.geo.type);
+    const bool ubi_image =
+        first_fill >= static_cast<int64_t>(ubi_magic_length) && memcmp(w.first, ubi_magic, ubi_magic_length) == 0;
+    const bool first_same = reserve_first_block(w);
+    for (;;) {
+        const int64_t fill = read_chunk(image, w.chunk, w.target.geo.erase_size);
+        if (fill < 0)
+            fail(w);
+        if (fill == 0)
+            break;
+        if (nand)
+            place_on_nand(w, w.chunk);
+        else
+            place_on_nor(w, w.chunk);
+        if (w.chunks_left > 0)
+            w.chunks_left--;
+        report_progress(w.progress, fill);
+    }
+    if (ubi_image)
+        erase_past_ubi_image(w);
+    write_first_chunk(w, first_same);
+    report_progress(w.progress, first_fill);
+    if (!nand && run_options.verbosity > 1)
+        print_to(stderr, "%lld of %lld blocks already up to date\n", static_cast<long long>(w.unchanged),
+                 static_cast<long long>(w.chunks));
+}
+
 } // namespace
 
 void flash_image(const char *image_path, const char *part_name) {
@@ -254,49 +492,36 @@ void flash_image(const char *image_path, const char *part_name) {
     if (image < 0 || fstat(image, &image_st) < 0)
         fatal("cannot open image '%s': %s", image_path, strerror(errno));
 
-    Target target = open_target(part_name);
-    check_capacity(target, image_st.st_size);
+    Writer w{};
+    w.target = open_target(part_name);
+    check_capacity(w.target, image_st.st_size);
 
-    const int32_t erase_size = target.geo.erase_size;
-    auto *buf = static_cast<unsigned char *>(malloc(static_cast<size_t>(erase_size)));
-    if (buf == nullptr) {
+    const int32_t erase_size = w.target.geo.erase_size;
+    const auto block = static_cast<size_t>(erase_size);
+    w.first = block <= SIZE_MAX / 3 ? static_cast<unsigned char *>(malloc(3 * block)) : nullptr;
+    if (w.first == nullptr) {
         fputs("mtd: out of memory\n", stderr);
-        (void)close(target.fd);
+        (void)close(w.target.fd);
         flashing_failed(part_name);
     }
+    w.chunk = w.first + block;
+    w.check = w.chunk + block;
 
     if (run_options.verbosity > 0)
         print_to(stderr, "Writing to %s ...\n", part_name);
 
-    // One erase block per chunk: read it, fill it up with 0xFF, find the
-    // next good block, erase it and write. At any moment at most one block
-    // is erased and not yet written.
-    Progress progress{image_st.st_size, 0, 0};
-    bool ubi_image = false;
-    for (;;) {
-        const int64_t fill = read_chunk(image, buf, erase_size);
-        if (fill < 0)
-            fail_and_release(buf, target);
-        if (fill == 0)
-            break;
-        if (progress.done == 0)
-            ubi_image = fill >= static_cast<int64_t>(ubi_magic_length) && memcmp(buf, ubi_magic, ubi_magic_length) == 0;
-        if (fill < erase_size)
-            memset(buf + fill, 0xff, static_cast<size_t>(erase_size - fill));
+    w.progress = Progress{image_st.st_size, 0, 0};
+    w.chunks = (image_st.st_size + erase_size - 1) / erase_size;
+    w.chunks_left = w.chunks;
+    const int64_t first_fill = read_chunk(image, w.first, erase_size);
+    if (first_fill < 0)
+        fail(w);
+    // An empty image erases and writes nothing.
+    if (first_fill > 0)
+        write_chunks(w, image, first_fill);
 
-        skip_bad_blocks(target);
-        if (erase_block(target) < 0)
-            fail_and_release(buf, target);
-        if (write_chunk(target, buf, programmed_length(buf, target.geo)) < 0)
-            fail_and_release(buf, target);
-        target.offset += erase_size;
-        report_progress(progress, fill);
-    }
-    if (ubi_image)
-        erase_past_ubi_image(target, buf);
-
-    free(buf);
-    (void)close(target.fd);
+    free(w.first);
+    (void)close(w.target.fd);
     if (run_options.verbosity > 0)
         fputs("Done.\n", stderr);
     (void)close(image);

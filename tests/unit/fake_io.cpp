@@ -12,6 +12,11 @@
 
 FakeIo fake;
 
+extern "C" {
+ssize_t __real_pread64(int fd, void *buf, size_t count, off64_t offset);
+ssize_t __real_pwrite64(int fd, const void *buf, size_t count, off64_t offset);
+}
+
 void reset_fake() { fake = FakeIo{}; }
 
 std::string hex(uint64_t v) {
@@ -42,13 +47,23 @@ int fail(int error) {
     return -1;
 }
 
+// Takes one scripted fault of the block at offset, if any is left.
+bool take_fault(std::map<int64_t, int> &faults, int64_t offset) {
+    const auto it = faults.find(offset - offset % fake.erasesize);
+    if (it == faults.end() || it->second == 0)
+        return false;
+    it->second--;
+    return true;
+}
+
 int erase(int fd, uint64_t start, uint64_t length) {
     if (start + length > fake.size || start % fake.erasesize != 0)
         return fail(EINVAL);
-    if (static_cast<int64_t>(start) == fake.erase_fails_at)
+    if (static_cast<int64_t>(start) == fake.erase_fails_at ||
+        take_fault(fake.erase_faults, static_cast<int64_t>(start)))
         return fail(EIO);
     const std::string ff(length, '\xff');
-    if (pwrite(fd, ff.data(), ff.size(), static_cast<off_t>(start)) != static_cast<ssize_t>(ff.size()))
+    if (__real_pwrite64(fd, ff.data(), ff.size(), static_cast<off64_t>(start)) != static_cast<ssize_t>(ff.size()))
         return fail(EIO);
     fake.erased.insert(static_cast<int64_t>(start));
     return 0;
@@ -74,6 +89,14 @@ int mtd_request(int fd, unsigned long request, void *arg) {
         if (pos < 0 || static_cast<uint64_t>(pos) >= fake.size || pos == fake.badblock_query_fails_at)
             return fail(EINVAL);
         return fake.bad_blocks.count(pos) != 0 ? 1 : 0;
+    }
+    case MEMSETBADBLOCK: {
+        const loff_t pos = *static_cast<loff_t *>(arg);
+        fake.events.push_back("MEMSETBADBLOCK " + hex(static_cast<uint64_t>(pos)));
+        if (fake.setbad_fails)
+            return fail(EIO);
+        fake.bad_blocks.insert(pos);
+        return 0;
     }
     case MEMUNLOCK: {
         const auto *e = static_cast<erase_info_user *>(arg);
@@ -164,6 +187,53 @@ ssize_t __wrap_write(int fd, const void *buf, size_t count) {
     if (n > 0 && (pos + n) % fake.erasesize == 0)
         fake.erased.erase(block);
     return n;
+}
+
+// Positioned reads and writes of the device (the writer's only ones); as
+// with lseek, both names are wrapped.
+ssize_t __wrap_pread64(int fd, void *buf, size_t count, off64_t offset) {
+    if (!is(fd, fake.device))
+        return __real_pread64(fd, buf, count, offset);
+    fake.events.push_back("read " + hex(static_cast<uint64_t>(offset)) + " " + hex(count));
+    if (take_fault(fake.read_errors, offset))
+        return fail(EIO);
+    const ssize_t n = __real_pread64(fd, buf, count, offset);
+    if (n > 0 && take_fault(fake.garbled_reads, offset))
+        static_cast<char *>(buf)[n / 2] ^= 0x5a;
+    return n;
+}
+
+ssize_t __wrap_pwrite64(int fd, const void *buf, size_t count, off64_t offset) {
+    if (!is(fd, fake.device))
+        return __real_pwrite64(fd, buf, count, offset);
+    if (is(fd, fake.write_file) && !fake.write_script.empty()) {
+        const int step = fake.write_script.front();
+        fake.write_script.pop_front();
+        fake.events.push_back("write scripted " + std::to_string(step));
+        if (step < 0)
+            return fail(-step);
+        if (step == 0)
+            return 0;
+        count = std::min(count, static_cast<size_t>(step));
+    }
+    if (static_cast<uint64_t>(offset) >= fake.size)
+        return fail(ENOSPC);
+    const int64_t block = offset - offset % fake.erasesize;
+    fake.events.push_back("write " + hex(static_cast<uint64_t>(offset)) + " " + hex(count));
+    if (fake.erased.count(block) == 0)
+        fake.events.push_back("WRITE TO A BLOCK NOT ERASED " + hex(static_cast<uint64_t>(block)));
+    // A failed program may still have programmed the page.
+    const ssize_t n = __real_pwrite64(fd, buf, count, offset);
+    if (take_fault(fake.write_faults, offset))
+        return fail(EIO);
+    if (n > 0 && (offset + n) % fake.erasesize == 0)
+        fake.erased.erase(block);
+    return n;
+}
+
+ssize_t __wrap_pread(int fd, void *buf, size_t count, off_t offset) { return __wrap_pread64(fd, buf, count, offset); }
+ssize_t __wrap_pwrite(int fd, const void *buf, size_t count, off_t offset) {
+    return __wrap_pwrite64(fd, buf, count, offset);
 }
 
 off64_t __wrap_lseek64(int fd, off64_t offset, int whence) {

@@ -1,10 +1,11 @@
-// Link-time fakes of ioctl, read, write and lseek (-Wl,--wrap=...). The
+// Link-time fakes of ioctl, read, write, pread, pwrite and lseek (-Wl,--wrap=...). The
 // fakes act only on the files a test registers, identified by device and
 // inode; every other descriptor goes straight to the C library.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <set>
 #include <string>
 #include <sys/types.h>
@@ -30,6 +31,11 @@ struct FakeIo {
     std::set<int64_t> bad_blocks; // byte offsets
     int64_t badblock_query_fails_at = -1;
     int64_t erase_fails_at = -1;
+    // Per block offset: how many more erases, writes (pwrite) or reads
+    // (pread: garbled, or refused with EIO) of that block fail. Marked blocks go to
+    // bad_blocks; marking fails where setbad_fails is set.
+    std::map<int64_t, int> erase_faults, write_faults, garbled_reads, read_errors;
+    bool setbad_fails = false;
 
     // Scripted results for reads of read_file and writes to write_file:
     // a negative value is returned as -1 with that errno, 0 as a result of

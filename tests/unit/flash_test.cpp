@@ -3,11 +3,14 @@
 #include "stage2/flash.h"
 #include "support.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <mtd/mtd-abi.h>
+#include <set>
 #include <unistd.h>
 
 // The writer against a faked MTD device, for what a real kernel cannot show
@@ -64,10 +67,12 @@ class Flash : public testing::Test {
 
     std::string block(size_t index) const { return read_file(device_).substr(index * eb, eb); }
 
-    // The events of a good block: unlock, erase, one full write.
-    static std::vector<std::string> erase_and_write(uint64_t offset) {
-        return {"MEMUNLOCK " + hex(offset) + " " + hex(eb), "MEMERASE " + hex(offset) + " " + hex(eb),
-                "write " + hex(offset) + " " + hex(eb)};
+    static std::string erase(uint64_t offset) { return "MEMERASE " + hex(offset) + " " + hex(eb); }
+    static std::string unlock(uint64_t offset) { return "MEMUNLOCK " + hex(offset) + " " + hex(eb); }
+    static std::string write(uint64_t offset, uint64_t n = eb) { return "write " + hex(offset) + " " + hex(n); }
+    static std::string read(uint64_t offset, uint64_t n = eb) { return "read " + hex(offset) + " " + hex(n); }
+    static void add(std::vector<std::string> &events, const std::vector<std::string> &more) {
+        events.insert(events.end(), more.begin(), more.end());
     }
 
     // The device's geometry: its information and its 64-bit size.
@@ -86,10 +91,11 @@ TEST_F(Flash, NorExactBlocksWithoutFillAndNothingPastTheImage) {
     make_image(img);
     EXPECT_EQ(run(), head() + "Done.\n");
 
+    // Each block is compared before it is touched; the first is erased
+    // before any other and written last; every write is read back.
     std::vector<std::string> expected = opened();
-    for (uint64_t b = 0; b < 3; b++)
-        for (const auto &e : erase_and_write(b * eb))
-            expected.push_back(e);
+    add(expected, {read(0), read(eb), unlock(0), erase(0), unlock(eb), erase(eb), write(eb), read(eb), read(2 * eb),
+                   unlock(2 * eb), erase(2 * eb), write(2 * eb), read(2 * eb), write(0), read(0)});
     EXPECT_EQ(fake.events, expected) << "no bad-block query on NOR";
     EXPECT_EQ(read_file(device_).substr(0, 3 * eb), img);
     for (size_t b = 3; b < 6; b++)
@@ -105,14 +111,13 @@ TEST_F(Flash, OneByteMoreFillsTheLastBlockWithFF) {
     EXPECT_EQ(block(2), img.substr(2 * eb) + std::string(eb - 1, '\xff'));
     EXPECT_EQ(block(3), old_block(3));
     // The good blocks are counted before the first erase; the last chunk
-    // is programmed only up to the end of its one page with data.
+    // is programmed and read back only up to the end of its one page with
+    // data; NAND blocks are not compared before the erase.
     std::vector<std::string> expected = opened();
-    for (const char *e :
-         {"MEMGETBADBLOCK 0x0", "MEMGETBADBLOCK 0x1000", "MEMGETBADBLOCK 0x2000", "MEMGETBADBLOCK 0x0",
-          "MEMUNLOCK 0x0 0x1000", "MEMERASE 0x0 0x1000", "write 0x0 0x1000", "MEMGETBADBLOCK 0x1000",
-          "MEMUNLOCK 0x1000 0x1000", "MEMERASE 0x1000 0x1000", "write 0x1000 0x1000", "MEMGETBADBLOCK 0x2000",
-          "MEMUNLOCK 0x2000 0x1000", "MEMERASE 0x2000 0x1000", "write 0x2000 0x800", "lseek +0x800"})
-        expected.push_back(e);
+    add(expected,
+        {"MEMGETBADBLOCK 0x0", "MEMGETBADBLOCK 0x1000", "MEMGETBADBLOCK 0x2000", "MEMGETBADBLOCK 0x0", unlock(0),
+         erase(0), "MEMGETBADBLOCK 0x1000", unlock(eb), erase(eb), write(eb), read(eb), "MEMGETBADBLOCK 0x2000",
+         unlock(2 * eb), erase(2 * eb), write(2 * eb, 0x800), read(2 * eb, 0x800), write(0), read(0)});
     EXPECT_EQ(fake.events, expected);
 }
 
@@ -164,13 +169,10 @@ TEST_F(Flash, NandBadBlocksAreSkippedAndReported) {
     for (const char *e : {"MEMGETBADBLOCK 0x0", "MEMGETBADBLOCK 0x1000", "MEMGETBADBLOCK 0x2000",
                           "MEMGETBADBLOCK 0x3000", "MEMGETBADBLOCK 0x4000", "MEMGETBADBLOCK 0x5000"})
         expected.push_back(e);
-    for (const char *e :
-         {"MEMGETBADBLOCK 0x0", "lseek +0x1000", "MEMGETBADBLOCK 0x1000", "MEMUNLOCK 0x1000 0x1000",
-          "MEMERASE 0x1000 0x1000", "write 0x1000 0x1000", "MEMGETBADBLOCK 0x2000", "MEMUNLOCK 0x2000 0x1000",
-          "MEMERASE 0x2000 0x1000", "write 0x2000 0x1000", "MEMGETBADBLOCK 0x3000", "lseek +0x1000",
-          "MEMGETBADBLOCK 0x4000", "lseek +0x1000", "MEMGETBADBLOCK 0x5000", "MEMUNLOCK 0x5000 0x1000",
-          "MEMERASE 0x5000 0x1000", "write 0x5000 0x1000"})
-        expected.push_back(e);
+    add(expected,
+        {"MEMGETBADBLOCK 0x0", "MEMGETBADBLOCK 0x1000", unlock(eb), erase(eb), "MEMGETBADBLOCK 0x2000", unlock(2 * eb),
+         erase(2 * eb), write(2 * eb), read(2 * eb), "MEMGETBADBLOCK 0x3000", "MEMGETBADBLOCK 0x4000",
+         "MEMGETBADBLOCK 0x5000", unlock(5 * eb), erase(5 * eb), write(5 * eb), read(5 * eb), write(eb), read(eb)});
     EXPECT_EQ(fake.events, expected);
     EXPECT_EQ(block(0), old_block(0));
     EXPECT_EQ(block(1), img.substr(0, eb));
@@ -255,25 +257,24 @@ TEST_F(Flash, NandProgramsOnlyThePagesThatHoldData) {
         image_bytes(eb) + image_bytes(eb / 2) + page + page + page + page + image_bytes(eb / 2) + image_bytes(10);
     make_image(img);
     run_options.verbosity = 2;
+    // The first chunk counts when it is written, last.
     EXPECT_EQ(run(), head() + "Progress: 20% (4 of 17 KiB)\n"
-                              "Progress: 40% (8 of 17 KiB)\n"
                               "Skipping bad block at 0x00002000\n"
+                              "Progress: 40% (8 of 17 KiB)\n"
                               "Progress: 70% (12 of 17 KiB)\n"
-                              "Progress: 90% (16 of 17 KiB)\n"
                               "Progress: 100% (17 of 17 KiB)\n"
                               "Done.\n");
     std::vector<std::string> expected = opened();
     for (uint64_t b = 0; b < 6; b++)
         expected.push_back("MEMGETBADBLOCK " + hex(b * eb));
-    for (const char *e : {"MEMGETBADBLOCK 0x0",      "MEMUNLOCK 0x0 0x1000",    "MEMERASE 0x0 0x1000",
-                          "write 0x0 0x1000",        "MEMGETBADBLOCK 0x1000",   "MEMUNLOCK 0x1000 0x1000",
-                          "MEMERASE 0x1000 0x1000",  "write 0x1000 0x800",      "lseek +0x800",
-                          "MEMGETBADBLOCK 0x2000",   "lseek +0x1000",           "MEMGETBADBLOCK 0x3000",
-                          "MEMUNLOCK 0x3000 0x1000", "MEMERASE 0x3000 0x1000",  "lseek +0x1000",
-                          "MEMGETBADBLOCK 0x4000",   "MEMUNLOCK 0x4000 0x1000", "MEMERASE 0x4000 0x1000",
-                          "write 0x4000 0x1000",     "MEMGETBADBLOCK 0x5000",   "MEMUNLOCK 0x5000 0x1000",
-                          "MEMERASE 0x5000 0x1000",  "write 0x5000 0x800",      "lseek +0x800"})
-        expected.push_back(e);
+    add(expected, {"MEMGETBADBLOCK 0x0",    unlock(0),       erase(0),
+                   "MEMGETBADBLOCK 0x1000", unlock(eb),      erase(eb),
+                   write(eb, 0x800),        read(eb, 0x800), "MEMGETBADBLOCK 0x2000",
+                   "MEMGETBADBLOCK 0x3000", unlock(3 * eb),  erase(3 * eb),
+                   "MEMGETBADBLOCK 0x4000", unlock(4 * eb),  erase(4 * eb),
+                   write(4 * eb),           read(4 * eb),    "MEMGETBADBLOCK 0x5000",
+                   unlock(5 * eb),          erase(5 * eb),   write(5 * eb, 0x800),
+                   read(5 * eb, 0x800),     write(0),        read(0)});
     EXPECT_EQ(fake.events, expected);
     const std::string flash = read_file(device_);
     EXPECT_EQ(flash.substr(0, 2 * eb) + flash.substr(3 * eb, 3 * eb), img + std::string(eb - 10, '\xff'));
@@ -298,16 +299,200 @@ TEST_F(Flash, UbiImageHasTheRestOfThePartitionErased) {
         EXPECT_EQ(e.find("write 0x1"), std::string::npos) << "nothing written past the image: " << e;
 }
 
-TEST_F(Flash, EraseFailureKeepsTheBlocksBehindIt) {
-    make_device(MTD_NANDFLASH, 6);
-    fake.erase_fails_at = 2 * eb;
-    const std::string img = image_bytes(4 * eb);
+// Blocks that fail to erase, program or read back, injected per block:
+// three chunks onto eight blocks, at verbosity 0 so that only the "mtd: "
+// lines show. In the expected text, %E stands for the error text of EIO
+// and %D for the device.
+struct FaultCase {
+    const char *name;
+    uint8_t type;
+    std::map<int64_t, int> erase_faults, write_faults, garbled_reads;
+    std::set<int64_t> bad_blocks;
+    bool setbad_fails;
+    const char *err;
+    std::vector<size_t> landed;          // blocks holding chunks 0-2; none when the run fails
+    std::vector<std::string> sequence{}; // requests that must appear in this order, in a row
+};
+
+std::string expand(std::string text, const std::string &device) {
+    for (size_t at; (at = text.find("%E")) != std::string::npos;)
+        text.replace(at, 2, strerror(EIO));
+    for (size_t at; (at = text.find("%D")) != std::string::npos;)
+        text.replace(at, 2, device);
+    return text;
+}
+
+TEST_F(Flash, FailingBlocks) {
+    const int64_t b1 = eb, b2 = 2 * eb;
+    const std::string marked1 = "mtd: marked the block at 0x00001000 bad: ";
+    const FaultCase cases[] = {
+        {"NAND erase fails: marked, the next block takes the chunk",
+         MTD_NANDFLASH,
+         {{b1, 1}},
+         {},
+         {},
+         {},
+         false,
+         "mtd: MEMERASE failed at 0x00001000: %E\nmtd: marked the block at 0x00001000 bad: erase failed\n",
+         {0, 2, 3},
+         {erase(eb), "MEMSETBADBLOCK 0x1000", "MEMGETBADBLOCK 0x2000", "MEMGETBADBLOCK 0x3000", "MEMGETBADBLOCK 0x2000",
+          unlock(b2), erase(b2), write(b2), read(b2)}},
+        {"NAND write fails",
+         MTD_NANDFLASH,
+         {},
+         {{b1, 1}},
+         {},
+         {},
+         false,
+         "write: %E\nmtd: marked the block at 0x00001000 bad: write failed\n",
+         {0, 2, 3}},
+        {"NAND read-back garbled",
+         MTD_NANDFLASH,
+         {},
+         {},
+         {{b1, 1}},
+         {},
+         false,
+         "mtd: marked the block at 0x00001000 bad: read-back differs\n",
+         {0, 2, 3}},
+        {"NAND first block's erase fails: the next good block is first",
+         MTD_NANDFLASH,
+         {{0, 1}},
+         {},
+         {},
+         {},
+         false,
+         "mtd: MEMERASE failed at 0x00000000: %E\nmtd: marked the block at 0x00000000 bad: erase failed\n",
+         {1, 2, 3},
+         {"MEMSETBADBLOCK 0x0", "MEMGETBADBLOCK 0x1000", "MEMGETBADBLOCK 0x2000", "MEMGETBADBLOCK 0x3000",
+          "MEMGETBADBLOCK 0x1000", unlock(b1), erase(b1), "MEMGETBADBLOCK 0x2000"}},
+        {"NAND first chunk's write fails at the end",
+         MTD_NANDFLASH,
+         {},
+         {{0, 1}},
+         {},
+         {},
+         false,
+         "write: %E\nmtd: marked the block at 0x00000000 bad: write failed\n"
+         "mtd: the first block of %D, at 0x00000000, could not be written: the partition has no valid start\n",
+         {}},
+        {"NAND: four in a row stop the run, the fourth unmarked",
+         MTD_NANDFLASH,
+         {{b1, 1}, {b2, 1}, {3 * eb, 1}, {4 * eb, 1}},
+         {},
+         {},
+         {},
+         false,
+         "mtd: MEMERASE failed at 0x00001000: %E\nmtd: marked the block at 0x00001000 bad: erase failed\n"
+         "mtd: MEMERASE failed at 0x00002000: %E\nmtd: marked the block at 0x00002000 bad: erase failed\n"
+         "mtd: MEMERASE failed at 0x00003000: %E\nmtd: marked the block at 0x00003000 bad: erase failed\n"
+         "mtd: MEMERASE failed at 0x00004000: %E\nmtd: 4 blocks in a row failed, the last at 0x00004000: the device "
+         "or its driver is at fault, no more blocks are marked bad\n",
+         {}},
+        {"NAND: the rest no longer fits",
+         MTD_NANDFLASH,
+         {{b1, 1}},
+         {},
+         {},
+         {3 * eb, 4 * eb, 5 * eb, 6 * eb, 7 * eb},
+         false,
+         "mtd: MEMERASE failed at 0x00001000: %E\nmtd: marked the block at 0x00001000 bad: erase failed\n"
+         "mtd: the rest of the image, 8192 bytes, no longer fits %D: 4096 bytes of good blocks left\n",
+         {}},
+        {"NAND: marking refused",
+         MTD_NANDFLASH,
+         {{b1, 1}},
+         {},
+         {},
+         {},
+         true,
+         "mtd: MEMERASE failed at 0x00001000: %E\nmtd: MEMSETBADBLOCK failed at 0x00001000: %E\n",
+         {}},
+        // On NOR the compare before the erase reads the block first.
+        {"NOR read-back differs once: erased and written again",
+         MTD_NORFLASH,
+         {},
+         {},
+         {{b1, 2}},
+         {},
+         false,
+         "mtd: read-back differs at 0x00001000, erasing and writing the block once more\n",
+         {0, 1, 2},
+         {write(b1), read(b1), unlock(b1), erase(b1), write(b1), read(b1), read(b2)}},
+        {"NOR read-back differs twice",
+         MTD_NORFLASH,
+         {},
+         {},
+         {{b1, 3}},
+         {},
+         false,
+         "mtd: read-back differs at 0x00001000, erasing and writing the block once more\n"
+         "mtd: read-back differs again at 0x00001000\n",
+         {}},
+    };
+    for (const FaultCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        reset_fake();
+        make_device(c.type, 8);
+        fake.erase_faults = c.erase_faults;
+        fake.write_faults = c.write_faults;
+        fake.garbled_reads = c.garbled_reads;
+        fake.bad_blocks = c.bad_blocks;
+        fake.setbad_fails = c.setbad_fails;
+        const std::string img = image_bytes(3 * eb);
+        make_image(img);
+        run_options.verbosity = 0;
+        const std::string want = expand(c.err, device_);
+        if (c.landed.empty()) {
+            EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1), testing::Eq(want + failed()));
+            continue;
+        }
+        EXPECT_EQ(run(), want);
+        for (size_t chunk = 0; chunk < 3; chunk++)
+            EXPECT_EQ(block(c.landed[chunk]), img.substr(chunk * eb, eb)) << chunk;
+        const auto at = std::search(fake.events.begin(), fake.events.end(), c.sequence.begin(), c.sequence.end());
+        EXPECT_NE(at, fake.events.end()) << testing::PrintToString(fake.events);
+        for (const auto &e : fake.events)
+            EXPECT_EQ(e.find("NOT ERASED"), std::string::npos) << e;
+    }
+}
+
+// NOR blocks that already hold their chunk are compared, not erased or
+// written; the first block is still erased first and written last when
+// anything changes, and nothing is touched when nothing does.
+TEST_F(Flash, NorLeavesUnchangedBlocksAlone) {
+    make_device(MTD_NORFLASH, 4);
+    const std::string img = image_bytes(3 * eb);
     make_image(img);
-    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
-                testing::Eq(head() + "mtd: MEMERASE failed at 0x00002000: " + strerror(EIO) + "\n" + failed()));
-    EXPECT_EQ(read_file(device_).substr(0, 2 * eb), img.substr(0, 2 * eb));
-    for (size_t b = 2; b < 6; b++)
-        EXPECT_EQ(block(b), old_block(b)) << b;
+    write_file(device_, old_block(0) + img.substr(eb) + old_block(3));
+    fake.events.clear();
+    run_options.verbosity = 2;
+    EXPECT_EQ(run(), head() +
+                         "Progress: 30% (4 of 12 KiB)\nProgress: 60% (8 of 12 KiB)\nProgress: 100% (12 of 12 KiB)\n"
+                         "2 of 3 blocks already up to date\nDone.\n");
+    std::vector<std::string> expected = opened();
+    add(expected, {read(0), read(eb), read(2 * eb), unlock(0), erase(0), write(0), read(0)});
+    EXPECT_EQ(fake.events, expected);
+    EXPECT_EQ(read_file(device_).substr(0, 3 * eb), img);
+
+    // All in place: nothing erased or written.
+    fake.events.clear();
+    EXPECT_EQ(run(), head() +
+                         "Progress: 30% (4 of 12 KiB)\nProgress: 60% (8 of 12 KiB)\nProgress: 100% (12 of 12 KiB)\n"
+                         "3 of 3 blocks already up to date\nDone.\n");
+    add(expected = opened(), {read(0), read(eb), read(2 * eb)});
+    EXPECT_EQ(fake.events, expected);
+
+    // A block that cannot be read counts as changed, and brings the erase
+    // of the first block, unchanged as it is, before its own.
+    fake.events.clear();
+    fake.read_errors = {{eb, 1}};
+    run_options.verbosity = 0;
+    EXPECT_EQ(run(), "");
+    add(expected = opened(), {read(0), read(eb), unlock(0), erase(0), unlock(eb), erase(eb), write(eb), read(eb),
+                              read(2 * eb), write(0), read(0)});
+    EXPECT_EQ(fake.events, expected);
+    EXPECT_EQ(read_file(device_).substr(0, 3 * eb), img);
 }
 
 TEST_F(Flash, ReadAndWriteErrors) {
@@ -319,19 +504,30 @@ TEST_F(Flash, ReadAndWriteErrors) {
     EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
                 testing::Eq("read: " + std::string(strerror(EIO)) + "\n" + failed()));
 
+    // NOR: a failed write gets one more erase and write of its block.
+    const auto twice = [](const std::string &line, const char *at) {
+        return line + "mtd: write failed at " + at + ", erasing and writing the block once more\n" + line +
+               "mtd: write failed again at " + at + "\n";
+    };
     fake.read_script.clear();
-    fake.write_script = {static_cast<int>(eb), 10, -EIO};
+    fake.write_script = {static_cast<int>(eb), 10, -EIO, -EIO};
     EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
-                testing::Eq("write: " + std::string(strerror(EIO)) + "\n" + failed()));
+                testing::Eq(twice("write: " + std::string(strerror(EIO)) + "\n", "0x00002000") + failed()));
 
-    fake.write_script = {-EAGAIN, 0};
+    // Each run starts from the old contents: a block written by the run
+    // before would be found unchanged.
+    fake.write_script.clear();
+    make_device(MTD_NORFLASH, 4);
+    fake.write_script = {-EAGAIN, 0, 0};
     EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
-                testing::Eq("mtd: insufficient space on " + device_ + "\n" + failed()));
+                testing::Eq(twice("mtd: insufficient space on " + device_ + "\n", "0x00001000") + failed()));
 
     // The kernel answers a write past the end with ENOSPC: the write error.
-    fake.write_script = {-ENOSPC};
+    fake.write_script.clear();
+    make_device(MTD_NORFLASH, 4);
+    fake.write_script = {-ENOSPC, -ENOSPC};
     EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
-                testing::Eq("write: " + std::string(strerror(ENOSPC)) + "\n" + failed()));
+                testing::Eq(twice("write: " + std::string(strerror(ENOSPC)) + "\n", "0x00001000") + failed()));
 }
 
 TEST_F(Flash, PositionsPastTwoAndFourGiBNeverWrap) {
@@ -363,12 +559,13 @@ TEST_F(Flash, PositionsPastTwoAndFourGiBNeverWrap) {
     ASSERT_GE(err.size(), last_lines.size());
     EXPECT_EQ(err.substr(err.size() - last_lines.size()), last_lines);
 
-    std::vector<std::string> tail(fake.events.end() - 12, fake.events.end());
+    std::vector<std::string> tail(fake.events.end() - 14, fake.events.end());
     const std::vector<std::string> expected = {
-        "MEMGETBADBLOCK 0xfffe0000",  "MEMUNLOCK 0xfffe0000 0x20000",   "MEMERASE 0xfffe0000 0x20000",
-        "write 0xfffe0000 0x20000",   "MEMGETBADBLOCK 0x100000000",     "MEMERASE64 0x100000000 0x20000",
-        "write 0x100000000 0x20000",  "MEMGETBADBLOCK 0x100020000",     "lseek +0x20000",
-        "MEMGETBADBLOCK 0x100040000", "MEMERASE64 0x100040000 0x20000", "write 0x100040000 0x20000"};
+        "MEMGETBADBLOCK 0xfffe0000",      "MEMUNLOCK 0xfffe0000 0x20000",   "MEMERASE 0xfffe0000 0x20000",
+        "MEMGETBADBLOCK 0x100000000",     "MEMERASE64 0x100000000 0x20000", "write 0x100000000 0x20000",
+        "read 0x100000000 0x20000",       "MEMGETBADBLOCK 0x100020000",     "MEMGETBADBLOCK 0x100040000",
+        "MEMERASE64 0x100040000 0x20000", "write 0x100040000 0x20000",      "read 0x100040000 0x20000",
+        "write 0xfffe0000 0x20000",       "read 0xfffe0000 0x20000"};
     EXPECT_EQ(tail, expected);
     EXPECT_NE(std::find(fake.events.begin(), fake.events.end(), "MEMGETBADBLOCK 0x80000000"), fake.events.end())
         << "the query past 2 GiB gets the true position";
