@@ -1,55 +1,60 @@
 #include "base/mountinfo.h"
 
 #include "base/paths.h"
+#include "base/text.h"
 
 #include <stdio.h>
 #include <string.h>
 
 namespace {
 
-// The next space-separated field of a line, or null at its end.
-const char *next_field(const char *&p, size_t *length) {
-    while (*p == ' ')
-        p++;
-    if (*p == '\0' || *p == '\n')
-        return nullptr;
-    const char *start = p;
-    while (*p != '\0' && *p != ' ' && *p != '\n')
-        p++;
-    *length = static_cast<size_t>(p - start);
-    return start;
+// Reads the next space-separated field of the current line into buf (cut
+// to size - 1 characters; the rest is read and dropped). Returns its whole
+// length, or -1 at the end of the line or of the file (*line_end then
+// tells the line is over).
+long read_field(FILE *file, char *buf, size_t size, bool *line_end) {
+    int c = getc(file);
+    while (c == ' ')
+        c = getc(file);
+    if (c == '\n' || c == EOF) {
+        *line_end = true;
+        return -1;
+    }
+    long length = 0;
+    for (; c != ' ' && c != '\n' && c != EOF; c = getc(file), length++) {
+        if (static_cast<size_t>(length) + 1 < size)
+            buf[length] = static_cast<char>(c);
+    }
+    buf[static_cast<size_t>(length) + 1 < size ? length : static_cast<long>(size) - 1] = '\0';
+    if (c == '\n')
+        (void)ungetc(c, file);
+    return length;
 }
 
-bool field_is(const char *field, size_t length, const char *text) {
-    return length == strlen(text) && memcmp(field, text, length) == 0;
-}
-
-// Whether one mountinfo line is the mount at mount_point; if so its type
-// goes to fstype. Fields: ID, parent ID, major:minor, root, mount point,
-// options, optional fields up to "-", then the file-system type.
-bool parse_line(const char *line, const char *mount_point, char *fstype, size_t size) {
-    const char *p = line;
-    size_t length = 0;
-    const char *field = nullptr;
-    for (int i = 0; i < 5; i++) {
-        field = next_field(p, &length);
-        if (field == nullptr)
-            return false;
+// Reads one mountinfo line, however long; true when it is the mount at
+// mount_point, its type then in fstype. Fields: ID, parent ID,
+// major:minor, root, mount point, options, optional fields up to "-",
+// then the file-system type.
+bool read_line(FILE *file, const char *mount_point, char *fstype, size_t size, bool *more) {
+    char field[256];
+    bool line_end = false;
+    bool match = false;
+    bool typed = false;
+    long length = 0;
+    for (int i = 0; (length = read_field(file, field, sizeof field, &line_end)) >= 0; i++) {
+        if (i == 4)
+            match = static_cast<size_t>(length) == strlen(mount_point) && strcmp(field, mount_point) == 0;
+        if (match && i > 5 && strcmp(field, "-") == 0 && read_field(file, fstype, size, &line_end) >= 0)
+            typed = true;
+        if (typed)
+            break;
     }
-    if (!field_is(field, length, mount_point))
-        return false;
-    while ((field = next_field(p, &length)) != nullptr) {
-        if (!field_is(field, length, "-"))
-            continue;
-        field = next_field(p, &length);
-        if (field == nullptr)
-            return false;
-        const size_t n = length < size - 1 ? length : size - 1;
-        memcpy(fstype, field, n);
-        fstype[n] = '\0';
-        return true;
+    // Drop the rest of the line.
+    int c = 0;
+    while (!line_end && (c = getc(file)) != '\n' && c != EOF) {
     }
-    return false;
+    *more = c != EOF && !feof(file);
+    return match && typed;
 }
 
 } // namespace
@@ -59,14 +64,14 @@ int find_mount_in(const char *mountinfo, const char *mount_point, char *fstype, 
     if (file == nullptr)
         return -1;
     int found = 0;
-    char line[1024];
-    bool at_line_start = true;
-    while (fgets(line, sizeof line, file) != nullptr) {
-        // Only the first piece of an overlong line holds its fields.
-        const bool starts_line = at_line_start;
-        at_line_start = strchr(line, '\n') != nullptr;
-        if (starts_line && parse_line(line, mount_point, fstype, size))
+    char type[64];
+    bool more = true;
+    while (more) {
+        // Where several mounts are stacked, the last one listed is on top.
+        if (read_line(file, mount_point, type, sizeof type, &more)) {
             found = 1;
+            (void)format_string(fstype, size, "%s", type);
+        }
     }
     (void)fclose(file);
     return found;

@@ -20,6 +20,9 @@ constexpr const char self_exe[] = "/proc/self/exe";
 constexpr const char proc_mtd[] = "/proc/mtd";
 constexpr const char sysfs_mtd_dir[] = "/sys/class/mtd";
 constexpr const char dev_dir[] = "/dev";
+// UBI: its devices' sysfs class directory and its control device.
+constexpr const char sysfs_ubi_dir[] = "/sys/class/ubi";
+constexpr const char ubi_control[] = "/dev/ubi_ctrl";
 
 // The process's own view of the system.
 constexpr const char mountinfo[] = "/proc/self/mountinfo";

@@ -63,8 +63,9 @@ size_t number_text(char *out, unsigned long long value, unsigned base, bool nega
     char digits[24];
     size_t n = 0;
     do {
-        digits[n++] = "0123456789abcdef"[value % base];
-        value /= base;
+        uint64_t digit = 0;
+        value = divide_u64(value, base, &digit);
+        digits[n++] = "0123456789abcdef"[digit];
     } while (value != 0);
     size_t len = 0;
     if (negative)
@@ -157,7 +158,7 @@ void add_digit(Decimal &d, int digit, unsigned long long limit) {
     if (d.overflow)
         return;
     const auto v = static_cast<unsigned long long>(digit);
-    if (d.magnitude > (limit - v) / 10) {
+    if (d.magnitude > divide_u64(limit - v, 10)) {
         d.overflow = true;
         return;
     }
@@ -273,4 +274,28 @@ bool scan_long_long(FILE *file, long long *value) {
     }
     *value = saturate(d, negative, LLONG_MIN, LLONG_MAX);
     return true;
+}
+
+uint64_t divide_u64(uint64_t value, uint64_t divisor, uint64_t *remainder) {
+    uint64_t quotient = 0;
+    uint64_t rest = 0;
+    for (int bit = 63; bit >= 0; bit--) {
+        rest = rest << 1 | (value >> bit & 1);
+        if (rest >= divisor) {
+            rest -= divisor;
+            quotient |= UINT64_C(1) << bit;
+        }
+    }
+    if (remainder != nullptr)
+        *remainder = rest;
+    return quotient;
+}
+
+bool contains(const char *haystack, const char *needle) {
+    const size_t n = strlen(needle);
+    for (const char *p = haystack; *p != '\0'; p++) {
+        if (strncmp(p, needle, n) == 0)
+            return true;
+    }
+    return n == 0;
 }

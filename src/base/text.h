@@ -10,6 +10,7 @@
 
 #include <stdarg.h>
 #include <stddef.h>
+#include <stdint.h>
 #include <stdio.h>
 
 #define TEXT_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
@@ -44,3 +45,14 @@ bool scan_mtd_prefix(const char *line, int *index);
 // fscanf(file, "%lld", value) == 1: skips white space, then reads an
 // optionally signed decimal number, saturated like strtoll.
 bool scan_long_long(FILE *file, long long *value);
+
+// value / divisor, with the remainder in *remainder (when given); divisor
+// below 2^63. Every 64-bit division of the program goes through this one
+// small routine: 32-bit targets would otherwise carry the compiler's four
+// division helpers, about 4 KiB on MIPS.
+uint64_t divide_u64(uint64_t value, uint64_t divisor, uint64_t *remainder = nullptr);
+
+// strstr(haystack, needle) != nullptr, by plain comparison at each place:
+// the names compared here are short, and the C library's general
+// algorithm costs more than a kilobyte on small targets.
+bool contains(const char *haystack, const char *needle);

@@ -28,37 +28,46 @@ bool is_protected(const char *name) {
     return false;
 }
 
-// The name of the partition whose character device `path` is (followed
-// through links): MTD devices have minors 2N (mtdN) and 2N + 1 (mtdNro).
-// Returns false when the path is no MTD character device or its name
-// cannot be read.
-bool partition_behind(const char *sysfs_dir, const char *path, char *name, size_t size) {
-    struct stat st {};
-    if (stat(path, &st) != 0 || !S_ISCHR(st.st_mode) || major(st.st_rdev) != MTD_CHAR_MAJOR)
-        return false;
-    char name_path[512];
-    if (format_string(name_path, sizeof name_path, "%s/mtd%u/name", sysfs_dir, minor(st.st_rdev) / 2) >=
-        static_cast<int>(sizeof name_path))
-        return false;
-    FILE *file = fopen(name_path, "re");
+// The name of partition `index` in a table in the format of /proc/mtd,
+// where a line is "mtd<N>: <size> <erase size> "<name>"".
+bool name_of_index(const char *table, int index, char *name, size_t size) {
+    FILE *file = fopen(table, "re");
     if (file == nullptr)
         return false;
-    const bool read = fgets(name, static_cast<int>(size), file) != nullptr;
+    char line[4096];
+    bool found = false;
+    while (!found && fgets(line, sizeof line, file) != nullptr) {
+        int listed = -1;
+        const char *open = strchr(line, '"');
+        const char *close = strrchr(line, '"');
+        if (!scan_mtd_prefix(line, &listed) || listed != index || open == nullptr || close == open)
+            continue;
+        const auto length = static_cast<size_t>(close - open - 1);
+        if (length < size) {
+            memcpy(name, open + 1, length);
+            name[length] = '\0';
+            found = true;
+        }
+    }
     (void)fclose(file);
-    if (!read)
-        return false;
-    name[strcspn(name, "\n")] = '\0';
-    return true;
+    return found;
 }
 
 } // namespace
 
-void check_protected_in(const char *sysfs_dir, const char *name) {
+dev_t check_protected_in(const char *table, const char *name) {
     if (is_protected(name))
         fatal("refusing to write to protected partition '%s'", name);
+    // MTD character devices have minors 2N (mtdN) and 2N + 1 (mtdNro).
+    struct stat st {};
+    if (stat(name, &st) != 0 || !S_ISCHR(st.st_mode) || major(st.st_rdev) != MTD_CHAR_MAJOR)
+        return 0;
     char partition[name_size];
-    if (partition_behind(sysfs_dir, name, partition, sizeof partition) && is_protected(partition))
+    if (!name_of_index(table, static_cast<int>(minor(st.st_rdev) / 2), partition, sizeof partition))
+        fatal("refusing to write to %s: an MTD device that %s does not list", name, table);
+    if (is_protected(partition))
         fatal("refusing to write to protected partition '%s' (given as %s)", partition, name);
+    return st.st_rdev;
 }
 
-void check_protected(const char *name) { check_protected_in(paths::sysfs_mtd_dir, name); }
+dev_t check_protected(const char *name) { return check_protected_in(paths::proc_mtd, name); }

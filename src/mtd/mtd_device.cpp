@@ -23,6 +23,7 @@ int read_geometry(int dev, MtdGeometry *geo) {
     if (mtd_ioctl(dev, MEMGETINFO, &info) != 0)
         return -1;
     geo->type = info.type;
+    geo->flags = info.flags;
     geo->erase_size = static_cast<int32_t>(info.erasesize);
     const bool whole_pages = info.writesize > 0 && info.erasesize % info.writesize == 0;
     geo->page_size = whole_pages ? static_cast<int32_t>(info.writesize) : geo->erase_size;

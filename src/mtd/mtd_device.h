@@ -11,6 +11,7 @@ struct MtdGeometry {
     int32_t page_size;  // smallest unit of a write (MEMGETINFO's writesize;
                         // the erase size where that gives no whole pages)
     int64_t size;       // bytes of the partition
+    uint32_t flags;     // MTD_WRITEABLE, ...
 };
 
 // ioctl with the request type of whichever C library the build uses.

@@ -52,7 +52,7 @@ int find_mtd_partition_in(const MtdPaths &where, const char *name, int *index, l
         return -1;
     char line[256];
     while (fgets(line, sizeof line, table) != nullptr) {
-        if (strstr(line, quoted) != nullptr) {
+        if (contains(line, quoted)) {
             // The first line holding the name ends the search, prefix or not.
             (void)scan_mtd_prefix(line, index);
             break;
@@ -71,7 +71,9 @@ int find_mtd_partition(const char *name, int *index, long long *size) {
     return find_mtd_partition_in(system_mtd_paths, name, index, size);
 }
 
-int open_mtd_by_name_in(const MtdPaths &where, const char *name) {
+int open_mtd_by_name_in(const MtdPaths &where, const char *name, bool *as_path) {
+    if (as_path != nullptr)
+        *as_path = false;
     char quoted[4096];
     (void)format_string(quoted, sizeof quoted, "\"%s\"", name);
 
@@ -82,7 +84,7 @@ int open_mtd_by_name_in(const MtdPaths &where, const char *name) {
             int index = -1;
             if (!scan_mtd_prefix(line, &index))
                 continue;
-            if (strstr(line, quoted) == nullptr)
+            if (!contains(line, quoted))
                 continue;
             // Listed: its device node or nothing; the name is not tried then.
             const int fd = open_mtd_index_in(where, index, write_flags);
@@ -94,7 +96,9 @@ int open_mtd_by_name_in(const MtdPaths &where, const char *name) {
         (void)fclose(table);
     }
     // Not listed: the name may be a device path given directly.
+    if (as_path != nullptr)
+        *as_path = true;
     return open(name, write_flags);
 }
 
-int open_mtd_by_name(const char *name) { return open_mtd_by_name_in(system_mtd_paths, name); }
+int open_mtd_by_name(const char *name, bool *as_path) { return open_mtd_by_name_in(system_mtd_paths, name, as_path); }

@@ -22,10 +22,11 @@ int find_mtd_partition_in(const MtdPaths &where, const char *name, int *index, l
 
 // Opens the partition's character device read-write with synchronous
 // writes: the directory node first, then the flat node. A name that no
-// table line holds is opened as a path. Returns the descriptor or a
-// negative value with errno from the last open. Prints nothing.
-int open_mtd_by_name(const char *name);
-int open_mtd_by_name_in(const MtdPaths &where, const char *name);
+// table line holds is opened as a path; *as_path (when given) tells which.
+// Returns the descriptor or a negative value with errno from the last
+// open. Prints nothing.
+int open_mtd_by_name(const char *name, bool *as_path = nullptr);
+int open_mtd_by_name_in(const MtdPaths &where, const char *name, bool *as_path = nullptr);
 
 // Opens the device node of the partition with the given index, the
 // directory node first, then the flat node, with the given open flags.

@@ -10,10 +10,12 @@
 #include "mtd/mtd_device.h"
 #include "mtd/mtd_table.h"
 #include "stage1/file_ops.h"
+#include "stage1/image_format.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <mtd/mtd-user.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -38,16 +40,21 @@ const char *stage_image(const char *resolved) {
 
 // The bytes in the good blocks of a NAND partition, counted until enough
 // for the image are found; -1 when the device cannot be opened or queried,
-// or is not NAND.
-long long good_capacity_of(int index, long long image_size) {
+// or is not NAND. *erase_size is the partition's erase-block size, 0 when
+// unknown.
+long long good_capacity_of(int index, long long image_size, int32_t *erase_size) {
+    *erase_size = 0;
     const int dev = open_mtd_index(index, O_RDONLY | O_CLOEXEC);
     if (dev < 0)
         return -1;
     MtdGeometry geo{};
     int64_t good = -1;
     int64_t failed_at = 0;
-    if (read_geometry(dev, &geo) == 0 && geo.erase_size > 0 && is_nand_type(geo.type))
-        good = good_capacity(dev, geo, 0, image_size, &failed_at);
+    if (read_geometry(dev, &geo) == 0 && geo.erase_size > 0) {
+        *erase_size = geo.erase_size;
+        if (is_nand_type(geo.type))
+            good = good_capacity(dev, geo, 0, image_size, &failed_at);
+    }
     (void)close(dev);
     return good;
 }
@@ -74,23 +81,38 @@ bool is_regular_file(const char *path) {
 
 [[noreturn]] void refuse_staging_dir(const char *path) { fatal("unsafe staging directory %s", path); }
 
+// Once stage two has switched the root, a failure strands the device on
+// the RAM tree: the partition is opened here exactly as the writer will
+// open it, and a partition that could not be written is refused before
+// anything is staged. No option lifts this.
+void preflight_device(const char *part_name) {
+    const int dev = open_mtd_by_name(part_name);
+    if (dev < 0) {
+        print_to(stderr, "mtd: cannot open %s for writing: %s\n", part_name, strerror(errno));
+        fatal("cannot write to '%s'", part_name);
+    }
+    MtdGeometry geo{};
+    bool writable = false;
+    if (read_geometry(dev, &geo) != 0)
+        print_to(stderr, "mtd: cannot read the geometry of %s: %s\n", part_name, strerror(errno));
+    else if (geo.erase_size <= 0)
+        print_to(stderr, "mtd: %s reports an unusable erase block size of %u bytes\n", part_name,
+                 static_cast<unsigned>(geo.erase_size));
+    else if ((geo.flags & MTD_WRITEABLE) == 0)
+        print_to(stderr, "mtd: %s is read-only (its MTD_WRITEABLE flag is clear)\n", part_name);
+    else
+        writable = true;
+    (void)close(dev);
+    if (!writable)
+        fatal("cannot write to '%s'", part_name);
+}
+
 [[noreturn]] void stage_self_and_exec(const char *staged_path) {
     check_protected(run_options.part_name);
+    preflight_device(run_options.part_name);
     log_progress("Commencing upgrade. Closing all shell sessions.");
 
-    // Each directory is checked before anything is made inside it: a link
-    // planted at /tmp/root would make the next mkdir land elsewhere, and
-    // another user who controls either directory could swap the program
-    // between the copy and the exec. A regular file at /tmp/root fails at
-    // the next mkdir, with the message for that.
-    if (make_dirs(paths::ram_root) < 0)
-        fatal("mkdir %s failed", paths::ram_root);
-    if (!is_regular_file(paths::ram_root) && check_staging_dir(paths::ram_root) < 0)
-        refuse_staging_dir(paths::ram_root);
-    if (make_dirs(paths::ram_sbin) < 0)
-        fatal("mkdir %s/sbin failed", paths::ram_root);
-    if (check_staging_dir(paths::ram_sbin) < 0)
-        refuse_staging_dir(paths::ram_sbin);
+    make_staging_dirs();
 
     log_progress("Staging self into %s", paths::staged_program);
     if (copy_file(paths::self_exe, paths::staged_program, 0755) < 0)
@@ -141,6 +163,24 @@ int check_staging_dir(const char *path) {
     return 0;
 }
 
+void make_staging_dirs() {
+    // Each directory is checked before anything is made inside it: a link
+    // planted at /tmp/root would make the next mkdir land elsewhere, and
+    // another user who controls either directory could swap the program
+    // between the copy and the exec. A regular file at /tmp/root fails as
+    // the mkdir of sbin inside it would, without that mkdir.
+    if (make_dirs(paths::ram_root) < 0)
+        fatal("mkdir %s failed", paths::ram_root);
+    if (is_regular_file(paths::ram_root))
+        fatal("mkdir %s/sbin failed", paths::ram_root);
+    if (check_staging_dir(paths::ram_root) < 0)
+        refuse_staging_dir(paths::ram_root);
+    if (make_dirs(paths::ram_sbin) < 0)
+        fatal("mkdir %s/sbin failed", paths::ram_root);
+    if (check_staging_dir(paths::ram_sbin) < 0)
+        refuse_staging_dir(paths::ram_sbin);
+}
+
 int check_image(const char *staged_path) {
     struct stat st {};
     if (stat(staged_path, &st) < 0 || (st.st_mode & S_IFMT) != S_IFREG) {
@@ -163,13 +203,14 @@ int check_image(const char *staged_path) {
                  part_size);
         return -1;
     }
-    const long long good = good_capacity_of(index, image_size);
+    int32_t erase_size = 0;
+    const long long good = good_capacity_of(index, image_size, &erase_size);
     if (good >= 0 && image_size > good) {
         print_to(stderr, "image is %lld bytes, '%s' holds only %lld bytes in good blocks\n", image_size,
                  run_options.part_name, good);
         return -1;
     }
-    return 0;
+    return check_image_format(staged_path, image_size, erase_size);
 }
 
 int stage_one(const char *image_path) {

@@ -14,3 +14,8 @@ int check_image(const char *staged_path);
 // Checks that a staging directory is a real directory owned by this user
 // and closed to writes by group and others. Prints why not and returns -1.
 int check_staging_dir(const char *path);
+
+// Makes /tmp/root and /tmp/root/sbin, each checked with check_staging_dir
+// before anything is made inside it; ends the run through fatal() when
+// either cannot be made or is unsafe.
+void make_staging_dirs();

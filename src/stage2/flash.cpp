@@ -6,9 +6,11 @@
 #include "mtd/guard.h"
 #include "mtd/mtd_device.h"
 #include "mtd/mtd_table.h"
+#include "stage2/ubi.h"
 
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/major.h>
 #include <mtd/mtd-user.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -16,6 +18,7 @@
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -96,12 +99,28 @@ struct Writer {
     exit(1);
 }
 
+// Whether the descriptor opened through a path is still what the guard
+// saw there: a link swapped in between must not lead the write elsewhere.
+bool is_guarded_device(int fd, dev_t guarded) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0)
+        return false;
+    const bool mtd = S_ISCHR(st.st_mode) && major(st.st_rdev) == MTD_CHAR_MAJOR;
+    return guarded == 0 ? !mtd : mtd && st.st_rdev == guarded;
+}
+
 // Opens the partition and reads its geometry. Every failure ends the run.
-Target open_target(const char *part_name) {
+Target open_target(const char *part_name, dev_t guarded) {
     Target target{-1, part_name, MtdGeometry{}};
-    target.fd = open_mtd_by_name(part_name);
+    bool as_path = false;
+    target.fd = open_mtd_by_name(part_name, &as_path);
     if (target.fd < 0) {
         print_to(stderr, "mtd: cannot open %s\n", part_name);
+        flashing_failed(part_name);
+    }
+    if (as_path && !is_guarded_device(target.fd, guarded)) {
+        print_to(stderr, "mtd: %s is not the device that was checked\n", part_name);
+        (void)close(target.fd);
         flashing_failed(part_name);
     }
     if (read_geometry(target.fd, &target.geo) != 0) {
@@ -446,7 +465,10 @@ void report_progress(Progress &progress, int64_t chunk) {
     progress.done += chunk;
     if (run_options.verbosity < 2 || progress.total <= 0)
         return;
-    const int tenths = progress.done >= progress.total ? 10 : static_cast<int>(progress.done * 10 / progress.total);
+    const int tenths = progress.done >= progress.total
+                           ? 10
+                           : static_cast<int>(divide_u64(static_cast<uint64_t>(progress.done) * 10,
+                                                         static_cast<uint64_t>(progress.total)));
     if (tenths <= progress.tenths)
         return;
     progress.tenths = tenths;
@@ -486,14 +508,17 @@ void write_chunks(Writer &w, int image, int64_t first_fill) {
 
 } // namespace
 
-void flash_image(const char *image_path, const char *part_name) {
+void flash_image(const char *image_path, const char *part_name, dev_t guarded) {
     const int image = open(image_path, O_RDONLY | O_CLOEXEC);
     struct stat image_st {};
     if (image < 0 || fstat(image, &image_st) < 0)
         fatal("cannot open image '%s': %s", image_path, strerror(errno));
 
     Writer w{};
-    w.target = open_target(part_name);
+    w.target = open_target(part_name, guarded);
+    struct stat dev_st {};
+    if (fstat(w.target.fd, &dev_st) == 0 && S_ISCHR(dev_st.st_mode) && major(dev_st.st_rdev) == MTD_CHAR_MAJOR)
+        detach_ubi(static_cast<int>(minor(dev_st.st_rdev) / 2));
     check_capacity(w.target, image_st.st_size);
 
     const int32_t erase_size = w.target.geo.erase_size;
@@ -511,7 +536,7 @@ void flash_image(const char *image_path, const char *part_name) {
         print_to(stderr, "Writing to %s ...\n", part_name);
 
     w.progress = Progress{image_st.st_size, 0, 0};
-    w.chunks = (image_st.st_size + erase_size - 1) / erase_size;
+    w.chunks = static_cast<int64_t>(divide_u64(static_cast<uint64_t>(image_st.st_size) + block - 1, block));
     w.chunks_left = w.chunks;
     const int64_t first_fill = read_chunk(image, w.first, erase_size);
     if (first_fill < 0)
@@ -529,7 +554,7 @@ void flash_image(const char *image_path, const char *part_name) {
 
 void run_writing_sequence(const char *image_path) {
     log_progress("Performing system upgrade...");
-    check_protected(run_options.part_name);
+    const dev_t guarded = check_protected(run_options.part_name);
     log_progress("Writing %s to mtd partition '%s'", image_path, run_options.part_name);
-    flash_image(image_path, run_options.part_name);
+    flash_image(image_path, run_options.part_name, guarded);
 }

@@ -1,0 +1,183 @@
+#include "stage1/image_format.h"
+
+#include "base/options.h"
+#include "base/text.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uint32_t uimage_magic = 0x27051956;
+constexpr uint32_t fit_magic = 0xd00dfeed;
+constexpr uint32_t squashfs_magic = 0x73717368; // "hsqs", little-endian
+constexpr uint32_t ubi_ec_magic = 0x55424923;   // "UBI#"
+constexpr int uimage_header_size = 64;
+constexpr int ubi_ec_header_size = 64;
+constexpr int ubi_ec_crc_offset = 60;
+// The header bytes each check reads.
+constexpr int header_bytes = 96;
+
+uint32_t crc_table[256];
+
+void make_crc_table() {
+    for (uint32_t i = 0; i < 256; i++) {
+        uint32_t c = i;
+        for (int k = 0; k < 8; k++)
+            c = (c & 1) != 0 ? 0xedb88320U ^ (c >> 1) : c >> 1;
+        crc_table[i] = c;
+    }
+}
+
+// The reflected CRC-32 register, without zlib's inversions on entry and
+// exit (UBI leaves out the last one).
+uint32_t crc_register(uint32_t reg, const unsigned char *data, size_t length) {
+    if (crc_table[1] == 0)
+        make_crc_table();
+    for (size_t i = 0; i < length; i++)
+        reg = crc_table[(reg ^ data[i]) & 0xff] ^ (reg >> 8);
+    return reg;
+}
+
+uint32_t be32(const unsigned char *p) {
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+           p[3];
+}
+
+uint32_t le32(const unsigned char *p) {
+    return static_cast<uint32_t>(p[3]) << 24 | static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[1]) << 8 |
+           p[0];
+}
+
+// Reads up to length bytes at offset; returns how many, or -1.
+ssize_t read_at(int fd, unsigned char *buf, size_t length, off_t offset) {
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = pread(fd, buf + done, length - done, offset + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+int failed(const char *format_name, const char *what, long long have, long long want) {
+    print_to(stderr, "%s: %s %lld bytes, its header announces %lld\n", format_name, what, have, want);
+    return -1;
+}
+
+int crc_failed(const char *what, uint32_t computed, uint32_t stored) {
+    print_to(stderr, "%s CRC is 0x%08x, the header holds 0x%08x\n", what, computed, stored);
+    return -1;
+}
+
+int check_uimage(int fd, const unsigned char *header, long long size) {
+    unsigned char copy[uimage_header_size];
+    memcpy(copy, header, sizeof copy);
+    memset(copy + 4, 0, 4);
+    const uint32_t header_crc = crc32_update(0, copy, sizeof copy);
+    if (header_crc != be32(header + 4))
+        return crc_failed("uImage: header", header_crc, be32(header + 4));
+    const long long data_size = be32(header + 12);
+    if (size - uimage_header_size < data_size)
+        return failed("uImage", "the file holds data of", size - uimage_header_size, data_size);
+    unsigned char buf[16384];
+    constexpr auto buf_size = static_cast<long long>(sizeof buf);
+    uint32_t crc = 0;
+    for (long long done = 0; done < data_size;) {
+        const long long want = data_size - done < buf_size ? data_size - done : buf_size;
+        const ssize_t n = read_at(fd, buf, static_cast<size_t>(want), static_cast<off_t>(uimage_header_size + done));
+        if (n <= 0)
+            return failed("uImage", "the file could be read only for", done, data_size);
+        crc = crc32_update(crc, buf, static_cast<size_t>(n));
+        done += n;
+    }
+    if (crc != be32(header + 24))
+        return crc_failed("uImage: data", crc, be32(header + 24));
+    return 0;
+}
+
+int check_ubi(int fd, long long size, int32_t erase_size) {
+    uint64_t rest = 0;
+    const auto blocks =
+        static_cast<long long>(divide_u64(static_cast<uint64_t>(size), static_cast<uint64_t>(erase_size), &rest));
+    if (rest != 0) {
+        print_to(stderr, "UBI image: the file is %lld bytes, not a whole number of %lld-byte erase blocks\n", size,
+                 static_cast<long long>(erase_size));
+        return -1;
+    }
+    for (long long block = 0; block < blocks; block++) {
+        unsigned char ec[ubi_ec_header_size];
+        if (read_at(fd, ec, sizeof ec, static_cast<off_t>(block * erase_size)) != static_cast<ssize_t>(sizeof ec) ||
+            be32(ec) != ubi_ec_magic) {
+            print_to(stderr, "UBI image: erase block %lld does not begin with an erase-counter header\n", block);
+            return -1;
+        }
+        const uint32_t crc = crc_register(0xffffffffU, ec, ubi_ec_crc_offset);
+        if (crc != be32(ec + ubi_ec_crc_offset)) {
+            print_to(stderr, "UBI image: erase block %lld: header CRC is 0x%08x, the header holds 0x%08x\n", block, crc,
+                     be32(ec + ubi_ec_crc_offset));
+            return -1;
+        }
+    }
+    return 0;
+}
+
+// Which format the header shows, and its check: -1 failed, 0 passed, 1 no
+// known format (or none that can be checked here).
+int check_known_format(int fd, const unsigned char *header, ssize_t have, long long size, int32_t erase_size,
+                       const char **name) {
+    if (have < 4)
+        return 1;
+    if (be32(header) == uimage_magic) {
+        *name = "legacy U-Boot image";
+        if (have < uimage_header_size) {
+            print_to(stderr, "uImage: the file is %lld bytes, shorter than its %d-byte header\n", size,
+                     uimage_header_size);
+            return -1;
+        }
+        return check_uimage(fd, header, size);
+    }
+    if (be32(header) == fit_magic) {
+        *name = "FIT image";
+        const long long total = have >= 8 ? be32(header + 4) : 8;
+        return size < total ? failed("FIT image", "the file is", size, total) : 0;
+    }
+    if (le32(header) == squashfs_magic && have >= 48 && header[28] == 4 && header[29] == 0) {
+        *name = "squashfs 4 image";
+        const long long used = static_cast<long long>(le32(header + 44)) << 32 | le32(header + 40);
+        return size < used ? failed("squashfs", "the file is", size, used) : 0;
+    }
+    if (be32(header) == ubi_ec_magic && erase_size > 0) {
+        *name = "UBI image";
+        return check_ubi(fd, size, erase_size);
+    }
+    return 1;
+}
+
+} // namespace
+
+uint32_t crc32_update(uint32_t crc, const unsigned char *data, size_t length) {
+    return ~crc_register(~crc, data, length);
+}
+
+int check_image_format(const char *path, long long size, int32_t erase_size) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0; // the size tests have read this file: as today
+    unsigned char header[header_bytes];
+    const ssize_t have = read_at(fd, header, sizeof header, 0);
+    const char *name = "";
+    const int rc = check_known_format(fd, header, have, size, erase_size, &name);
+    (void)close(fd);
+    if (rc == 0 && run_options.verbosity > 1)
+        print_to(stderr, "%s: its own length and checksums are right\n", name);
+    return rc < 0 ? -1 : 0;
+}

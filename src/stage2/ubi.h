@@ -1,0 +1,12 @@
+// UBI attached to the partition being written.
+#pragma once
+
+// UBI does not lock the MTD device: while it is attached it may erase and
+// move blocks under the writer. Detaches every UBI device attached to MTD
+// device `mtd_index`; one that cannot be detached (a volume still open,
+// such as the old root file system) is reported in one line and the run
+// goes on.
+void detach_ubi(int mtd_index);
+
+// Inner form: UBI's sysfs class directory and control device.
+void detach_ubi_in(const char *sysfs_dir, const char *control, int mtd_index);
