@@ -1,8 +1,13 @@
 #include "base/options.h"
+#include "base/process.h"
 #include "main/cli.h"
 #include "support.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -152,6 +157,27 @@ TEST_F(CommandLine, OptionValueMissingIsFatal) {
                 testing::Eq("ERROR: --part requires an argument\n"));
     EXPECT_EXIT(parse_raw({"img", "--verbose"}), testing::ExitedWithCode(1),
                 testing::Eq("ERROR: --verbose requires an argument\n"));
+}
+
+// Each standard descriptor closed alone is filled with /dev/null, so that
+// nothing the program opens later takes its place.
+TEST_F(CommandLine, ClosedStandardDescriptorsAreFilled) {
+    struct stat null_st {};
+    ASSERT_EQ(stat("/dev/null", &null_st), 0);
+    for (int fd = 0; fd <= 2; fd++) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(fd);
+            struct stat st {};
+            const bool filled = open_missing_std_fds() == 0 && fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) &&
+                                st.st_rdev == null_st.st_rdev;
+            _exit(filled ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "descriptor " << fd;
+    }
 }
 
 } // namespace

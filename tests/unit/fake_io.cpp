@@ -86,7 +86,9 @@ int mtd_request(int fd, unsigned long request, void *arg) {
     case MEMGETBADBLOCK: {
         const loff_t pos = *static_cast<loff_t *>(arg);
         fake.events.push_back("MEMGETBADBLOCK " + hex(static_cast<uint64_t>(pos)));
-        if (pos < 0 || static_cast<uint64_t>(pos) >= fake.size || pos == fake.badblock_query_fails_at)
+        if (pos == fake.badblock_query_fails_at && fake.badblock_query_fails_after > 0)
+            fake.badblock_query_fails_after--;
+        else if (pos < 0 || static_cast<uint64_t>(pos) >= fake.size || pos == fake.badblock_query_fails_at)
             return fail(EINVAL);
         return fake.bad_blocks.count(pos) != 0 ? 1 : 0;
     }

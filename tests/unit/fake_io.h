@@ -30,6 +30,7 @@ struct FakeIo {
     bool unlock_fails = false;
     std::set<int64_t> bad_blocks; // byte offsets
     int64_t badblock_query_fails_at = -1;
+    int badblock_query_fails_after = 0; // queries there that succeed first
     int64_t erase_fails_at = -1;
     // Per block offset: how many more erases, writes (pwrite) or reads
     // (pread: garbled, or refused with EIO) of that block fail. Marked blocks go to

@@ -224,6 +224,11 @@ TEST_F(Flash, FailedBadBlockQueryExitsWithoutTheFlashingLine) {
     run_options.verbosity = 0;
     EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
                 testing::Eq(std::string("mtd: MEMGETBADBLOCK failed at 0x2000\n")));
+    // The same query answered in the count of good blocks, refused when the
+    // write comes to the block.
+    fake.badblock_query_fails_after = 1;
+    EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
+                testing::Eq(std::string("mtd: MEMGETBADBLOCK failed at 0x2000\n")));
 }
 
 TEST_F(Flash, ImageLargerThanTheGoodBlocksIsRefusedBeforeAnything) {

@@ -1,11 +1,14 @@
+#include "base/mountinfo.h"
 #include "base/options.h"
 #include "base/paths.h"
+#include "stage1/image_format.h"
 #include "stage1/stage_one.h"
 #include "support.h"
 
 #include <cerrno>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,6 +116,138 @@ TEST_F(StageOne, StagingDirectoryMustBeOursAndClosed) {
         EXPECT_EQ(capture_stderr([&] { EXPECT_EQ(check_staging_dir(foreign.c_str()), -1); }),
                   foreign + ": owned by uid 1234, not by uid 0\n");
     }
+}
+
+// /tmp/root is checked before anything is made inside it: a regular file
+// there fails as the mkdir of sbin would, a link is refused, and nothing is
+// made where it points.
+TEST_F(StageOne, StagingDirectoriesAreCheckedInOrder) {
+    REQUIRE_PRIVATE_TMP();
+    write_file(paths::ram_root, "");
+    EXPECT_EXIT(make_staging_dirs(), testing::ExitedWithCode(1), testing::Eq("ERROR: mkdir /tmp/root/sbin failed\n"));
+    unlink(paths::ram_root);
+    mkdir("/tmp/elsewhere", 0755);
+    ASSERT_EQ(symlink("/tmp/elsewhere", paths::ram_root), 0);
+    EXPECT_EXIT(make_staging_dirs(), testing::ExitedWithCode(1),
+                testing::Eq("/tmp/root: is a symbolic link\nERROR: unsafe staging directory /tmp/root\n"));
+    EXPECT_FALSE(path_exists("/tmp/elsewhere/sbin"));
+    unlink(paths::ram_root);
+}
+
+TEST(MountTable, LinesOfAnyLengthAndShape) {
+    ScratchDir dir;
+    const std::string table = dir / "mountinfo";
+    const std::string long_options(1500, 'o');
+    struct Row {
+        std::string lines;
+        int found;
+        const char *type;
+    } rows[] = {
+        {"22 1 0:21 / /tmp rw shared:5 - tmpfs tmpfs rw\n", 1, "tmpfs"},
+        {"22 1 0:21 / /tmp rw - tmpfs tmpfs rw\n23 22 0:22 / /tmp rw master:1 shared:7 - ramfs none rw\n", 1, "ramfs"},
+        {"22 1 0:21 / /tmp\\040x rw - tmpfs tmpfs rw\n22 1 0:21 / /tmpx rw - tmpfs t rw\n", 0, ""},
+        {"22 1 0:21 / /tmp rw," + long_options + " - overlay overlay rw," + long_options + "\n", 1, "overlay"},
+        {"22 1 0:21 " + long_options + " /x rw - tmpfs t rw\n22 1 0:21 / /tmp rw - tmpfs tmpfs rw", 1, "tmpfs"},
+        {"22 1 0:21 / /tmp rw\n", 0, ""},
+    };
+    for (const Row &row : rows) {
+        write_file(table, row.lines);
+        char type[32] = "";
+        EXPECT_EQ(find_mount_in(table.c_str(), "/tmp", type, sizeof type), row.found) << row.lines.substr(0, 80);
+        EXPECT_STREQ(type, row.type) << row.lines.substr(0, 80);
+    }
+    EXPECT_EQ(find_mount_in((dir / "missing").c_str(), "/tmp", nullptr, 0), -1);
+}
+
+// Images that check themselves, good and broken, built here. The CRC is
+// zlib's, whose check value over "123456789" is 0xcbf43926.
+std::string be32(uint32_t v) {
+    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+}
+std::string le32(uint32_t v) {
+    return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+}
+uint32_t crc(const std::string &s) {
+    return crc32_update(0, reinterpret_cast<const unsigned char *>(s.data()), s.size());
+}
+
+std::string uimage(const std::string &data) {
+    std::string h = be32(0x27051956) + be32(0) + be32(0) + be32(static_cast<uint32_t>(data.size())) + be32(0) +
+                    be32(0) + be32(crc(data)) + std::string("\x05\x02\x02\x00", 4) + std::string(32, '\0');
+    h.replace(4, 4, be32(crc(h)));
+    return h + data;
+}
+
+std::string ubi_block(uint32_t size) {
+    std::string ec = be32(0x55424923) + std::string("\x01\0\0\0", 4) + std::string(8, '\0') + be32(64) + be32(2048) +
+                     be32(1234) + std::string(32, '\0');
+    ec += be32(~crc(ec));
+    return ec + std::string(size - 64, '\xff');
+}
+
+TEST(ImageFormat, GoodAndBrokenImages) {
+    EXPECT_EQ(crc("123456789"), 0xcbf43926u);
+    ScratchDir dir;
+    const std::string image = dir / "image";
+    const std::string data(5000, 'k');
+    const std::string good_u = uimage(data);
+    std::string flipped_data = good_u, flipped_name = good_u;
+    flipped_data[3000] ^= 1;
+    flipped_name[40] ^= 1;
+    const std::string squash = le32(0x73717368) + std::string(24, '\0') + std::string("\x04\0", 2) +
+                               std::string(10, '\0') + le32(6000) + le32(0) + std::string(48, '\0');
+    const std::string fit = be32(0xd00dfeed) + be32(3000) + std::string(2992, '\0');
+    const std::string ubi = ubi_block(4096) + ubi_block(4096);
+    std::string ubi_bad = ubi;
+    ubi_bad[4096 + 20] ^= 1;
+    const auto hex = [](uint32_t v) {
+        char b[16];
+        snprintf(b, sizeof b, "0x%08x", v);
+        return std::string(b);
+    };
+    struct Row {
+        std::string bytes;
+        int32_t erase_size;
+        std::string err;
+    } rows[] = {
+        {good_u, 0, ""},
+        {good_u + "appended rootfs", 0, ""},
+        {good_u.substr(0, 3000), 0, "uImage: the file holds data of 2936 bytes, its header announces 5000\n"},
+        {good_u.substr(0, 30), 0, "uImage: the file is 30 bytes, shorter than its 64-byte header\n"},
+        {flipped_data, 0,
+         "uImage: data CRC is " + hex(crc(flipped_data.substr(64))) + ", the header holds " + hex(crc(data)) + "\n"},
+        {flipped_name, 0,
+         "uImage: header CRC is " + hex(crc(flipped_name.substr(0, 4) + be32(0) + flipped_name.substr(8, 56))) +
+             ", the header holds " + hex(crc(good_u.substr(0, 4) + be32(0) + good_u.substr(8, 56))) + "\n"},
+        {fit, 0, ""},
+        {fit.substr(0, 2999), 0, "FIT image: the file is 2999 bytes, its header announces 3000\n"},
+        {squash + std::string(5904, '\0'), 0, ""},
+        {squash + std::string(904, '\0'), 0, "squashfs: the file is 1000 bytes, its header announces 6000\n"},
+        {ubi, 4096, ""},
+        {ubi, 0, ""},
+        {ubi + "x", 4096, "UBI image: the file is 8193 bytes, not a whole number of 4096-byte erase blocks\n"},
+        {ubi_block(4096) + std::string(4096, '\xff'), 4096,
+         "UBI image: erase block 1 does not begin with an erase-counter header\n"},
+        {ubi_bad, 4096,
+         "UBI image: erase block 1: header CRC is " + hex(~crc(ubi_bad.substr(4096, 60))) + ", the header holds " +
+             hex(~crc(ubi.substr(4096, 60))) + "\n"},
+        {std::string(100, 'z'), 4096, ""},
+    };
+    for (const Row &row : rows) {
+        write_file(image, row.bytes);
+        int rc = 0;
+        const std::string err = capture_stderr(
+            [&] { rc = check_image_format(image.c_str(), static_cast<long long>(row.bytes.size()), row.erase_size); });
+        EXPECT_EQ(err, row.err);
+        EXPECT_EQ(rc, row.err.empty() ? 0 : -1) << row.err;
+    }
+    // At -v a passing image is named.
+    reset_options_for_test();
+    run_options.verbosity = 2;
+    write_file(image, fit);
+    EXPECT_EQ(capture_stderr([&] { check_image_format(image.c_str(), 3000, 0); }),
+              "FIT image: its own length and checksums are right\n");
+    reset_options_for_test();
 }
 
 } // namespace
