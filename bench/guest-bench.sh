@@ -29,11 +29,14 @@ mkdir -p "$work"
 scenario=$work/writer.sh
 sed -e "s/^# rig: append /# rig: append bench.size=$size bench.runs=$runs /" \
     -e "s/^# rig: disk1 .*/# rig: disk1 $((size / 65536 + 2))/" bench/guest/writer.sh >"$scenario"
+# A 16 MiB legacy U-Boot image, for the speed of the image's own check.
+head -c 16777216 /dev/urandom >"$work/payload"
+mkimage -A arm -O linux -T kernel -C none -a 0 -e 0 -n bench -d "$work/payload" "$work/bench.uimage" >/dev/null
 tests/vm/run-scenario.sh --kernel "$kernel" --busybox "$busybox" \
     --program "${program:-build/release-aarch64/reflasher}" \
-    --helper build/release-aarch64/tests/rig_helper --overlay "$overlay" --work "$work/run" "$scenario" \
-    >"$work/run.log" 2>&1 || { cat "$work/run.log"; exit 1; }
-grep -E '^(RESULT|MEMORY)' "$work/run/console.log" >"$work/results"
+    --helper build/release-aarch64/tests/rig_helper --overlay "$overlay" --work "$work/run" \
+    --data "$work/bench.uimage" "$scenario" >"$work/run.log" 2>&1 || { cat "$work/run.log"; exit 1; }
+grep -E '^(RESULT|MEMORY|NOR16|CHECK)' "$work/run/console.log" >"$work/results"
 grep -E '^(RESULT|PROBE|not ok)' "$work/run/console.log" | grep -q '^not ok' && { cat "$work/run.log"; exit 1; }
 
 {
@@ -50,6 +53,8 @@ function median(list,   n, a, i, j, t) {
     return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
 }
 $1 == "MEMORY" { rss[$2] = $3; lck[$2] = $4; block[$2] = $5; next }
+$1 == "NOR16" { key = $2 " " $3; sectors[key] = sectors[key] " " $4; nwall[key] = nwall[key] " " $5; next }
+$1 == "CHECK" { check = check " " $3; next }
 {
     key = $2 " " $3
     wall[key] = wall[key] " " $5; cpu[key] = cpu[key] " " $6
@@ -74,10 +79,18 @@ END {
         ratio = (C[p] > 0) ? sprintf("%.2f", C[r] / C[p]) : "-"
         printf "| %s | %.3f | %.3f | %s |\n", devs[d], W[r] / W[b], W[r] / W[p], ratio
     }
-    printf "\n| device | erase block KiB | stage two peak RSS KiB | peak locked KiB | target KiB |\n"
+    printf "\n| device | erase block KiB | stage two peak RSS KiB | peak locked KiB | target KiB (3 blocks + 256) |\n"
     printf "|---|---|---|---|---|\n"
     for (d = 1; d <= 2; d++)
-        printf "| %s | %d | %d | %d | %d |\n", devs[d], block[devs[d]], rss[devs[d]], lck[devs[d]], block[devs[d]] + 256
+        printf "| %s | %d | %d | %d | %d |\n", devs[d], block[devs[d]], rss[devs[d]], lck[devs[d]], 3 * block[devs[d]] + 256
+    printf "\nNOR, a 16-block image (64 KiB blocks) over the same image with 0, 1 or 16 blocks changed: sectors of 512 bytes written to the backing disk, wall ms (medians).\n\n"
+    printf "| blocks changed | reflasher sectors | reflasher ms | flashcp sectors | flashcp ms |\n|---|---|---|---|---|\n"
+    split("0 1 16", ch, " ")
+    for (i = 1; i <= 3; i++)
+        printf "| %s | %d | %d | %d | %d |\n", ch[i], median(sectors["reflasher " ch[i]]), median(nwall["reflasher " ch[i]]),
+            median(sectors["flashcp " ch[i]]), median(nwall["flashcp " ch[i]])
+    if (check != "")
+        printf "\nImage check of a 16 MiB legacy U-Boot image (header and data CRC), \`reflasher -T\`: %d ms, %.1f%% of reflasher'"'"'s NAND write of the same size.\n", median(check), 100 * median(check) / W["reflasher NAND"]
 }' "$work/results"
 } | tee "$work/table.md"
 [ -n "$program" ] || bench/record.sh writer-benchmark <"$work/table.md"

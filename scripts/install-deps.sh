@@ -5,7 +5,8 @@ packages=(cmake ninja-build g++ googletest clang libclang-rt-14-dev clang-tidy c
           g++-aarch64-linux-gnu g++-arm-linux-gnueabihf g++-mips-linux-gnu
           qemu-system-arm qemu-user-static linux-source-6.1
           flex bison bc cpio xz-utils libssl-dev libelf-dev man-db
-          musl-dev musl-tools musl-dev:arm64 musl-dev:armhf mtd-utils)
+          musl-dev musl-tools musl-dev:arm64 musl-dev:armhf mtd-utils
+          u-boot-tools squashfs-tools device-tree-compiler)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -2,7 +2,8 @@
 # two, by mtd-utils, and by a raw erase + dd of whole blocks (the device's
 # own bound), on NAND with realistic timings and on NOR-like block2mtd;
 # runs interleaved. Prints "RESULT tool device run wall_ms cpu_ms
-# [hwm_kb lck_kb]" lines for the host to tabulate.
+# [hwm_kb lck_kb]" lines for the host to tabulate, then the NOR16 and CHECK
+# lines below.
 # rig: append nandsim.do_delays=1 nandsim.overridesize=9 nandsim.badblocks=2
 # rig: disk1 544
 # rig: timeout 1500
@@ -83,4 +84,43 @@ for run in $(seq "$RUNS"); do
         echo "RESULT bound $kind $run $((w + $1)) $((c + $2))"
     done
 done
+# NOR blocks already up to date: a 16-block image on flash is rewritten
+# with 0, 1 and all 16 blocks changed, by reflasher and by flashcp; what
+# reaches BenchNOR's disk (sectors written, after a sync) and the wall time.
+# "NOR16 tool changed sectors wall_ms".
+written() { sync; set -- $(cat /sys/block/vdb/stat); echo "$7"; }
+head -c $((16 * EB_NOR)) /dev/urandom >/tmp/n0.img
+{ head -c $((5 * EB_NOR)) /tmp/n0.img; head -c "$EB_NOR" /dev/urandom; tail -c +$((6 * EB_NOR + 1)) /tmp/n0.img; } >/tmp/n1.img
+head -c $((16 * EB_NOR)) /dev/urandom >/tmp/n16.img
+nor=$(mtd_dev BenchNOR)
+for run in $(seq "$RUNS"); do
+    for changed in 0 1 16; do
+        for tool in reflasher flashcp; do
+            flashcp /tmp/n0.img "$nor" >/dev/null 2>&1
+            before=$(written)
+            if [ "$tool" = reflasher ]; then
+                in_ns 'exec reflasher --stage2 --part BenchNOR "$1" 2>&1' "/tmp/n$changed.img" 2>/dev/null |
+                    rig_helper stamp "Done." >/tmp/stamp
+                t0=$(sed -n 's/^\([0-9]*\) Writing to BenchNOR \.\.\.$/\1/p' /tmp/stamp)
+                t1=$(sed -n 's/^\([0-9]*\) Done\.$/\1/p' /tmp/stamp)
+                wall=$((t1 - t0))
+            else
+                set -- $(measure flashcp "/tmp/n$changed.img" "$nor")
+                wall=$1
+            fi
+            echo "NOR16 $tool $changed $(($(written) - before)) $wall"
+            read_blocks BenchNOR 0 16 | cmp -s - "/tmp/n$changed.img" || echo "not ok - $tool wrote BenchNOR wrongly"
+        done
+    done
+done
+
+# The image check of a 16 MiB uImage (header and data CRC: the image read
+# once), in test mode. "CHECK run wall_ms".
+if [ -f /rig/data/bench.uimage ]; then
+    cp /rig/data/bench.uimage /tmp/bench.uimage
+    for run in $(seq "$RUNS"); do
+        set -- $(measure reflasher -T -q --part RootFS_1 /tmp/bench.uimage)
+        echo "CHECK $run $1"
+    done
+fi
 ok "benchmark finished"

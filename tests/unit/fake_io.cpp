@@ -159,36 +159,18 @@ ssize_t __wrap_read(int fd, void *buf, size_t count) {
     return __real_read(fd, buf, count);
 }
 
+// The scripted results of write() on write_file (the device is written
+// with pwrite only, below).
 ssize_t __wrap_write(int fd, const void *buf, size_t count) {
-    const bool scripted = is(fd, fake.write_file);
-    const bool device = is(fd, fake.device);
-    if (!scripted && !device)
+    if (!is(fd, fake.write_file) || is(fd, fake.device) || fake.write_script.empty())
         return __real_write(fd, buf, count);
-    if (scripted && !fake.write_script.empty()) {
-        const int step = fake.write_script.front();
-        fake.write_script.pop_front();
-        if (device)
-            fake.events.push_back("write scripted " + std::to_string(step));
-        if (step < 0)
-            return fail(-step);
-        if (step == 0)
-            return 0;
-        count = std::min(count, static_cast<size_t>(step));
-    }
-    if (!device)
-        return __real_write(fd, buf, count);
-
-    const off64_t pos = __real_lseek64(fd, 0, SEEK_CUR);
-    if (static_cast<uint64_t>(pos) >= fake.size)
-        return fail(ENOSPC);
-    const int64_t block = pos - pos % fake.erasesize;
-    fake.events.push_back("write " + hex(static_cast<uint64_t>(pos)) + " " + hex(count));
-    if (fake.erased.count(block) == 0)
-        fake.events.push_back("WRITE TO A BLOCK NOT ERASED " + hex(static_cast<uint64_t>(block)));
-    const ssize_t n = __real_write(fd, buf, count);
-    if (n > 0 && (pos + n) % fake.erasesize == 0)
-        fake.erased.erase(block);
-    return n;
+    const int step = fake.write_script.front();
+    fake.write_script.pop_front();
+    if (step < 0)
+        return fail(-step);
+    if (step == 0)
+        return 0;
+    return __real_write(fd, buf, std::min(count, static_cast<size_t>(step)));
 }
 
 // Positioned reads and writes of the device (the writer's only ones); as

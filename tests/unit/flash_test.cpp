@@ -470,7 +470,6 @@ TEST_F(Flash, NorLeavesUnchangedBlocksAlone) {
     const std::string img = image_bytes(3 * eb);
     make_image(img);
     write_file(device_, old_block(0) + img.substr(eb) + old_block(3));
-    fake.events.clear();
     run_options.verbosity = 2;
     EXPECT_EQ(run(), head() +
                          "Progress: 30% (4 of 12 KiB)\nProgress: 60% (8 of 12 KiB)\nProgress: 100% (12 of 12 KiB)\n"
@@ -521,14 +520,12 @@ TEST_F(Flash, ReadAndWriteErrors) {
 
     // Each run starts from the old contents: a block written by the run
     // before would be found unchanged.
-    fake.write_script.clear();
     make_device(MTD_NORFLASH, 4);
     fake.write_script = {-EAGAIN, 0, 0};
     EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
                 testing::Eq(twice("mtd: insufficient space on " + device_ + "\n", "0x00001000") + failed()));
 
     // The kernel answers a write past the end with ENOSPC: the write error.
-    fake.write_script.clear();
     make_device(MTD_NORFLASH, 4);
     fake.write_script = {-ENOSPC, -ENOSPC};
     EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),

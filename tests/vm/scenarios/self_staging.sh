@@ -37,6 +37,11 @@ expect_eq "negative verbosity cut to 7 characters" \
     "/tmp/root/sbin/reflasher --stage2 --part Firmware_1 --verbose -123456 /tmp/fifo " \
     "$(stage2_argv -F --verbose -12345678 /tmp/fifo)"
 ln -sf /tmp/fifo /root/fifo-link
+# A partition whose name begins with "-" (stage one checks that it can be
+# written before it stages anything).
+dd if=/dev/zero of=/dev/vdb bs="$EB_NOR" count=8 2>/dev/null
+echo "/dev/vdb,$EB_NOR,-dash" >/sys/module/block2mtd/parameters/block2mtd
+check "partition -dash exists" grep -q '"-dash"$' /proc/mtd
 expect_eq "partition beginning with -, image through a link" \
     "/tmp/root/sbin/reflasher --stage2 --part -dash --verbose 0 /tmp/fifo " \
     "$(stage2_argv -F -q --part -dash /root/fifo-link)"
@@ -65,10 +70,8 @@ upgrade: Re-exec into tmpfs copy
 upgrade: Stage2 started: image=/tmp/reflasher.img part=Firmware_1
 "
 
-# A partition whose name begins with "-" is written through the whole road.
-dd if=/dev/zero of=/dev/vdb bs="$EB_NOR" count=8 2>/dev/null
-echo "/dev/vdb,$EB_NOR,-dash" >/sys/module/block2mtd/parameters/block2mtd
-check "partition -dash exists" grep -q '"-dash"$' /proc/mtd
+# The partition whose name begins with "-" is written through the whole
+# road.
 make_image /root/dash.bin 100000
 reset_tmp
 ns_rf --part -dash /root/dash.bin

@@ -111,6 +111,47 @@ ERROR: refusing to write to protected partition 'U-Boot' (given as $given)
 done
 rm -rf /dev/mtd
 absent "protected device node: /tmp/root not created" /tmp/root
+# Without /sys the node is still named, through /proc/mtd.
+in_ns 'umount /sys && exec reflasher -F --part "$1" /tmp/fw.bin' "$dev" >/tmp/rf.out 2>/tmp/rf.err
+expect_file "protected device node, /sys unmounted: refused" /tmp/rf.err "cannot find mtd partition '$dev'
+Image check failed but --force given - will update anyway!
+ERROR: refusing to write to protected partition 'U-Boot' (given as $dev)
+"
+
+# A partition that cannot be opened for writing (its read-only node bound
+# over it) is refused in stage one: nothing staged, no stage two.
+reset_tmp
+fw=$(mtd_dev Firmware_1)
+read_blocks Firmware_1 0 2 >/tmp/before
+in_ns 'mount --bind "${1}ro" "$1" && exec reflasher /tmp/fw.bin' "$fw" >/tmp/rf.out 2>/tmp/rf.err
+expect_eq "read-only partition: exit 1" 1 "$RF_RC"
+err_without_progress >/tmp/got
+expect_file "read-only partition: refused in stage one" /tmp/got "mtd: cannot open Firmware_1 for writing: $(errtext 13)
+ERROR: cannot write to 'Firmware_1'
+"
+absent "read-only partition: nothing staged" /tmp/root
+check_not "read-only partition: no stage two" grep -q 'Stage2 started' /tmp/reflasher.log
+read_blocks Firmware_1 0 2 >/tmp/after
+same_bytes "read-only partition: flash untouched" /tmp/before /tmp/after
+
+# Images that check themselves, made by Debian's tools: intact they pass;
+# cut short (or, for the uImage, with a flipped byte) they fail with a line
+# that names the format, and -F still passes.
+for img in uimage:uImage fit:FIT squashfs:squashfs ubi:UBI; do
+    file=/rig/data/fw.${img%%:*} name=${img#*:}
+    run_rf -T "$file"
+    expect_eq "$name intact: passes" "0 Image check passed." "$RF_RC $(cat /tmp/rf.out)"
+    head -c $(($(stat -c %s "$file") / 2 - 1)) "$file" >/tmp/broken.img
+    run_rf -T /tmp/broken.img
+    expect_eq "$name cut short: fails" 1 "$RF_RC"
+    check "$name cut short: named in the one line" grep -q "^$name" /tmp/rf.err
+    run_rf -T -F /tmp/broken.img
+    expect_eq "$name cut short, -F: passes" "0 Image check passed." "$RF_RC $(cat /tmp/rf.out)"
+done
+cp /rig/data/fw.uimage /tmp/broken.img
+printf 'x' | dd of=/tmp/broken.img bs=1 seek=100000 conv=notrunc 2>/dev/null
+run_rf -T /tmp/broken.img
+check "uImage with a flipped byte: data CRC named" grep -q "^uImage: data CRC is 0x" /tmp/rf.err
 
 # /tmp a plain directory of the root file system: what is staged there
 # would go with the old root, so the run stops before stage two.
