@@ -5,17 +5,19 @@
 # the new image only once every other block does.
 #   powercut.sh CACHE PROGRAM HELPER WORKDIR [COUNT] [SEED]
 # Every cut prints its seed and delay; POWERCUT_DELAYS="ms ms ..." replays
-# given delays instead.
+# given delays instead. POWERCUT_ARCH=arm runs the 32-bit ARM guest (with
+# the ARMv7 program and helper) instead of the AArch64 one.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cache=$1 program=$2 helper=$3 work=$4
 count=${5:-10}
 seed=${6:-$(date +%s)}
 mkdir -p "$work"
-kernel=$("$here/build-kernel.sh" "$cache")
-busybox=$("$here/fetch-busybox.sh" "$cache")
+arch=${POWERCUT_ARCH:-arm64}
+kernel=$("$here/build-kernel.sh" "$cache" "$arch")
+busybox=$("$here/fetch-busybox.sh" "$cache" "$arch")
 run() {
-    "$here/run-scenario.sh" --kernel "$kernel" --busybox "$busybox" --program "$program" --helper "$helper" \
+    "$here/run-scenario.sh" --arch "$arch" --kernel "$kernel" --busybox "$busybox" --program "$program" --helper "$helper" \
         --work "$1" "$here/powercut/write.sh" "${@:2}"
 }
 
