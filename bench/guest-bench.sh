@@ -71,13 +71,14 @@ END {
         W[key] = w; C[key] = c
         printf "| %s | %s | %d | %.2f | %.1f |\n", devs[d], tools[t], w, size / 1e6 / (w / 1000), c / mib
     }
-    printf "\n| device | reflasher / bound (wall) | reflasher / mtd-utils (wall) | CPU per MiB, reflasher / mtd-utils |\n"
-    printf "|---|---|---|---|\n"
+    printf "\n| device | reflasher / bound (wall) | floor: (bound + read) / bound | reflasher / mtd-utils (wall) | CPU per MiB, reflasher / mtd-utils |\n"
+    printf "|---|---|---|---|---|\n"
     for (d = 1; d <= ndev; d++) {
-        r = "reflasher " devs[d]; b = "bound " devs[d]; p = "mtd-utils " devs[d]
+        r = "reflasher " devs[d]; b = "bound " devs[d]; p = "mtd-utils " devs[d]; rd = "read " devs[d]
         if (!(r in W)) continue
         ratio = (C[p] > 0) ? sprintf("%.2f", C[r] / C[p]) : "-"
-        printf "| %s | %.3f | %.3f | %s |\n", devs[d], W[r] / W[b], W[r] / W[p], ratio
+        floor = (rd in wall) ? sprintf("%.3f", (W[b] + median(wall[rd])) / W[b]) : "-"
+        printf "| %s | %.3f | %s | %.3f | %s |\n", devs[d], W[r] / W[b], floor, W[r] / W[p], ratio
     }
     printf "\n| device | erase block KiB | stage two peak RSS KiB | peak locked KiB | target KiB (3 blocks + 256) |\n"
     printf "|---|---|---|---|---|\n"

@@ -51,7 +51,10 @@ for run in $(seq "$RUNS"); do
         # single CPU would otherwise write them back during its run.
         sync
         # reflasher: from its "Writing to" line to its "Done." line; CPU
-        # read from the live process at "Done.".
+        # read from the live process at "Done.". On NOR it would leave the
+        # blocks that already hold the image alone: they are erased first,
+        # so that it writes them all, as the other tools do.
+        [ "$kind" = NOR ] && flash_erase -q "$dev" 0 "$blocks"
         in_ns 'exec reflasher --stage2 --part "$1" "$2" 2>&1' "$part" "$img" 2>/dev/null |
             rig_helper stamp "Done." >/tmp/stamp
         t0=$(sed -n "s/^\([0-9]*\) Writing to $part \.\.\.\$/\1/p" /tmp/stamp)
@@ -82,6 +85,13 @@ for run in $(seq "$RUNS"); do
         w=$1 c=$2
         set -- $(measure dd if="$img" of="$dev" bs="$es")
         echo "RESULT bound $kind $run $((w + $1)) $((c + $2))"
+        # Reading those blocks back, once: the bound plus this is the floor
+        # of a write that reads back everything it wrote (a random image
+        # programs every page).
+        if [ "$kind" = NAND ]; then
+            set -- $(measure dd if="$dev" of=/dev/null bs="$es" count="$blocks")
+            echo "RESULT read $kind $run $1 $2"
+        fi
     done
 done
 # NOR blocks already up to date: a 16-block image on flash is rewritten
