@@ -438,11 +438,15 @@ bool reserve_first_block(Writer &w) {
 // bootloader rejects, whenever the power goes.
 void write_first_chunk(Writer &w, bool same) {
     Fault fault = Fault::none;
+    const auto at = static_cast<unsigned long long>(w.first_offset);
     if (is_nand_type(w.target.geo.type)) {
+        // A failing block is marked bad here too, so that the next attempt
+        // takes the next good block as the first.
         fault = program_block(w, w.first, w.first_offset);
         if (fault != Fault::none && mark_bad_block(w.target.fd, w.first_offset) == 0)
-            print_to(stderr, "mtd: marked the block at 0x%08llx bad: %s\n",
-                     static_cast<unsigned long long>(w.first_offset), fault_text(fault));
+            print_to(stderr, "mtd: marked the block at 0x%08llx bad: %s\n", at, fault_text(fault));
+        else if (fault != Fault::none)
+            print_to(stderr, "mtd: MEMSETBADBLOCK failed at 0x%08llx: %s\n", at, strerror(errno));
     } else if (same && !w.first_erased) {
         w.unchanged++;
     } else {
@@ -452,7 +456,7 @@ void write_first_chunk(Writer &w, bool same) {
         print_to(stderr,
                  "mtd: the first block of %s, at 0x%08llx, could not be written: the partition has no valid "
                  "start\n",
-                 w.target.part_name, static_cast<unsigned long long>(w.first_offset));
+                 w.target.part_name, at);
         fail(w);
     }
 }

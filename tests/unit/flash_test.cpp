@@ -381,6 +381,16 @@ TEST_F(Flash, FailingBlocks) {
          "write: %E\nmtd: marked the block at 0x00000000 bad: write failed\n"
          "mtd: the first block of %D, at 0x00000000, could not be written: the partition has no valid start\n",
          {}},
+        {"NAND first chunk's write fails at the end, marking refused",
+         MTD_NANDFLASH,
+         {},
+         {{0, 1}},
+         {},
+         {},
+         true,
+         "write: %E\nmtd: MEMSETBADBLOCK failed at 0x00000000: %E\n"
+         "mtd: the first block of %D, at 0x00000000, could not be written: the partition has no valid start\n",
+         {}},
         {"NAND: four in a row stop the run, the fourth unmarked",
          MTD_NANDFLASH,
          {{b1, 1}, {b2, 1}, {3 * eb, 1}, {4 * eb, 1}},
