@@ -20,15 +20,15 @@ long read_field(FILE *file, char *buf, size_t size, bool *line_end) {
         *line_end = true;
         return -1;
     }
-    long length = 0;
+    size_t length = 0;
     for (; c != ' ' && c != '\n' && c != EOF; c = getc(file), length++) {
-        if (static_cast<size_t>(length) + 1 < size)
+        if (length + 1 < size)
             buf[length] = static_cast<char>(c);
     }
-    buf[static_cast<size_t>(length) + 1 < size ? length : static_cast<long>(size) - 1] = '\0';
+    buf[length + 1 < size ? length : size - 1] = '\0';
     if (c == '\n')
         (void)ungetc(c, file);
-    return length;
+    return static_cast<long>(length);
 }
 
 // Reads one mountinfo line, however long; true when it is the mount at
@@ -41,13 +41,10 @@ bool read_line(FILE *file, const char *mount_point, char *fstype, size_t size, b
     bool match = false;
     bool typed = false;
     long length = 0;
-    for (int i = 0; (length = read_field(file, field, sizeof field, &line_end)) >= 0; i++) {
+    for (int i = 0; !typed && (length = read_field(file, field, sizeof field, &line_end)) >= 0; i++) {
         if (i == 4)
             match = static_cast<size_t>(length) == strlen(mount_point) && strcmp(field, mount_point) == 0;
-        if (match && i > 5 && strcmp(field, "-") == 0 && read_field(file, fstype, size, &line_end) >= 0)
-            typed = true;
-        if (typed)
-            break;
+        typed = match && i > 5 && strcmp(field, "-") == 0 && read_field(file, fstype, size, &line_end) >= 0;
     }
     // Drop the rest of the line.
     int c = 0;

@@ -3,12 +3,11 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "mtd/mtd_device.h"
 
-#include <linux/major.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 const char *const protected_partitions[] = {
     "Preloader",    "U-Boot",        "U-Config",  "RF-EEPROM",      "Firmware_2", "Kernel_2",
@@ -58,12 +57,12 @@ bool name_of_index(const char *table, int index, char *name, size_t size) {
 dev_t check_protected_in(const char *table, const char *name) {
     if (is_protected(name))
         fatal("refusing to write to protected partition '%s'", name);
-    // MTD character devices have minors 2N (mtdN) and 2N + 1 (mtdNro).
     struct stat st {};
-    if (stat(name, &st) != 0 || !S_ISCHR(st.st_mode) || major(st.st_rdev) != MTD_CHAR_MAJOR)
+    const int index = stat(name, &st) == 0 ? mtd_index_of(st) : -1;
+    if (index < 0)
         return 0;
     char partition[name_size];
-    if (!name_of_index(table, static_cast<int>(minor(st.st_rdev) / 2), partition, sizeof partition))
+    if (!name_of_index(table, index, partition, sizeof partition))
         fatal("refusing to write to %s: an MTD device that %s does not list", name, table);
     if (is_protected(partition))
         fatal("refusing to write to protected partition '%s' (given as %s)", partition, name);

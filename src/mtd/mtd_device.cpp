@@ -1,7 +1,12 @@
 #include "mtd/mtd_device.h"
 
+#include "base/text.h"
+
+#include <linux/major.h>
 #include <mtd/mtd-user.h>
+#include <stdio.h>
 #include <sys/ioctl.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -57,6 +62,20 @@ int64_t good_capacity(int dev, const MtdGeometry &geo, int64_t from, int64_t nee
             good += geo.erase_size;
     }
     return good;
+}
+
+int mtd_index_of(const struct stat &st) {
+    if (!S_ISCHR(st.st_mode) || major(st.st_rdev) != MTD_CHAR_MAJOR)
+        return -1;
+    return static_cast<int>(minor(st.st_rdev) / 2);
+}
+
+bool erase_size_usable(const MtdGeometry &geo, const char *part_name) {
+    if (geo.erase_size > 0)
+        return true;
+    print_to(stderr, "mtd: %s reports an unusable erase block size of %u bytes\n", part_name,
+             static_cast<unsigned>(geo.erase_size));
+    return false;
 }
 
 int mark_bad_block(int dev, int64_t offset) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <stdint.h>
+#include <sys/stat.h>
 
 // What the writer and the image check need to know of an open device.
 struct MtdGeometry {
@@ -36,6 +37,15 @@ int query_bad_block(int dev, const MtdGeometry &geo, int64_t offset);
 // all the good capacity there is. -1 when a bad-block query fails;
 // *failed_at is then the block's offset. Prints nothing.
 int64_t good_capacity(int dev, const MtdGeometry &geo, int64_t from, int64_t needed, int64_t *failed_at);
+
+// The index N of the MTD character device (mtdN, minor 2N, or mtdNro,
+// minor 2N + 1) that st describes, or -1 when st is no such device.
+int mtd_index_of(const struct stat &st);
+
+// Whether the geometry's erase-block size can be used; when not, prints
+// "mtd: PART reports an unusable erase block size of N bytes" (a size of
+// 0 would make every chunk empty and report success without writing).
+bool erase_size_usable(const MtdGeometry &geo, const char *part_name);
 
 // Marks the block at offset bad (MEMSETBADBLOCK, which also erases it).
 // Returns 0, or -1 with errno. Prints nothing.

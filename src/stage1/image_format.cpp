@@ -171,7 +171,7 @@ uint32_t crc32_update(uint32_t crc, const unsigned char *data, size_t length) {
 int check_image_format(const char *path, long long size, int32_t erase_size) {
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return 0; // the size tests have read this file: as today
+        return 0; // checked as before: the size tests have passed
     unsigned char header[header_bytes];
     const ssize_t have = read_at(fd, header, sizeof header, 0);
     const char *name = "";

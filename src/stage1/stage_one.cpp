@@ -93,15 +93,13 @@ void preflight_device(const char *part_name) {
     }
     MtdGeometry geo{};
     bool writable = false;
-    if (read_geometry(dev, &geo) != 0)
+    if (read_geometry(dev, &geo) != 0) {
         print_to(stderr, "mtd: cannot read the geometry of %s: %s\n", part_name, strerror(errno));
-    else if (geo.erase_size <= 0)
-        print_to(stderr, "mtd: %s reports an unusable erase block size of %u bytes\n", part_name,
-                 static_cast<unsigned>(geo.erase_size));
-    else if ((geo.flags & MTD_WRITEABLE) == 0)
-        print_to(stderr, "mtd: %s is read-only (its MTD_WRITEABLE flag is clear)\n", part_name);
-    else
-        writable = true;
+    } else if (erase_size_usable(geo, part_name)) {
+        writable = (geo.flags & MTD_WRITEABLE) != 0;
+        if (!writable)
+            print_to(stderr, "mtd: %s is read-only (its MTD_WRITEABLE flag is clear)\n", part_name);
+    }
     (void)close(dev);
     if (!writable)
         fatal("cannot write to '%s'", part_name);

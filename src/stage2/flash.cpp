@@ -10,7 +10,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <linux/major.h>
 #include <mtd/mtd-user.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -18,7 +17,6 @@
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -57,6 +55,7 @@ struct Target {
     int fd;
     const char *part_name;
     MtdGeometry geo;
+    int index; // its MTD index, -1 when the descriptor is no MTD device
 };
 
 // How much of the image has been written, for the progress lines.
@@ -99,26 +98,22 @@ struct Writer {
     exit(1);
 }
 
-// Whether the descriptor opened through a path is still what the guard
-// saw there: a link swapped in between must not lead the write elsewhere.
-bool is_guarded_device(int fd, dev_t guarded) {
-    struct stat st {};
-    if (fstat(fd, &st) != 0)
-        return false;
-    const bool mtd = S_ISCHR(st.st_mode) && major(st.st_rdev) == MTD_CHAR_MAJOR;
-    return guarded == 0 ? !mtd : mtd && st.st_rdev == guarded;
-}
-
 // Opens the partition and reads its geometry. Every failure ends the run.
 Target open_target(const char *part_name, dev_t guarded) {
-    Target target{-1, part_name, MtdGeometry{}};
+    Target target{-1, part_name, MtdGeometry{}, -1};
     bool as_path = false;
     target.fd = open_mtd_by_name(part_name, &as_path);
     if (target.fd < 0) {
         print_to(stderr, "mtd: cannot open %s\n", part_name);
         flashing_failed(part_name);
     }
-    if (as_path && !is_guarded_device(target.fd, guarded)) {
+    struct stat st {};
+    if (fstat(target.fd, &st) == 0)
+        target.index = mtd_index_of(st);
+    // Opened through a path, the descriptor must still be what the guard saw
+    // there: a link swapped in between must not lead the write elsewhere.
+    const bool guarded_device = guarded == 0 ? target.index < 0 : target.index >= 0 && st.st_rdev == guarded;
+    if (as_path && !guarded_device) {
         print_to(stderr, "mtd: %s is not the device that was checked\n", part_name);
         (void)close(target.fd);
         flashing_failed(part_name);
@@ -128,11 +123,7 @@ Target open_target(const char *part_name, dev_t guarded) {
         (void)close(target.fd);
         flashing_failed(part_name);
     }
-    // A block size of 0 would make every chunk empty and report success
-    // without writing anything.
-    if (target.geo.erase_size <= 0) {
-        print_to(stderr, "mtd: %s reports an unusable erase block size of %u bytes\n", part_name,
-                 static_cast<unsigned>(target.geo.erase_size));
+    if (!erase_size_usable(target.geo, part_name)) {
         (void)close(target.fd);
         flashing_failed(part_name);
     }
@@ -478,14 +469,14 @@ void erase_past_ubi_image(Writer &w) {
             const int bad = query_bad_block(w.target.fd, w.target.geo, w.offset);
             if (bad < 0)
                 bad_block_query_failed(w.offset);
-            if (bad == 0 && erase_block(w.target, w.offset) < 0) {
-                give_up_block(w, Fault::erase);
-                continue;
-            }
-            if (bad > 0)
+            if (bad > 0) {
                 report_bad_block(w.offset);
-            else
+            } else if (erase_block(w.target, w.offset) < 0) {
+                give_up_block(w, Fault::erase); // moves w.offset past the block
+                continue;
+            } else {
                 w.failures_in_row = 0;
+            }
         } else if (!flash_holds(w, w.chunk, size, w.offset)) {
             erase_first_block(w);
             erase_or_fail(w, w.offset);
@@ -550,9 +541,8 @@ void flash_image(const char *image_path, const char *part_name, dev_t guarded) {
 
     Writer w{};
     w.target = open_target(part_name, guarded);
-    struct stat dev_st {};
-    if (fstat(w.target.fd, &dev_st) == 0 && S_ISCHR(dev_st.st_mode) && major(dev_st.st_rdev) == MTD_CHAR_MAJOR)
-        detach_ubi(static_cast<int>(minor(dev_st.st_rdev) / 2));
+    if (w.target.index >= 0)
+        detach_ubi(w.target.index);
     check_capacity(w.target, image_st.st_size);
 
     const int32_t erase_size = w.target.geo.erase_size;
