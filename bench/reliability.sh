@@ -24,7 +24,7 @@ inside=$(grep -c '^# blocks: .[NOX]*X' "$work/powercut.log" || true)
 
 echo "== fuzzing, $fuzz_seconds s each"
 fuzz_lines=""
-for target in cli mtd_table; do
+for target in cli mtd_table image_format; do
     # Run inside the work directory (a target makes its scratch files in
     # its working directory, and may change it: absolute paths).
     mkdir -p "$work/corpus-$target"

@@ -51,6 +51,8 @@ set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 # Only the program and the rig's helper: the unit tests need libstdc++.
 set(REFLASHER_UNIT_TESTS OFF CACHE BOOL "Build the unit tests")
 set(REFLASHER_RELEASE ON CACHE BOOL "Small, static, stripped release build")
+# The C library is musl: its static startup applies no RELRO.
+set(REFLASHER_MUSL ON)
 
 if(QEMU_USER)
   find_program(qemu_user_program ${QEMU_USER})

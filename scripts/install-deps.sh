@@ -6,7 +6,7 @@ packages=(cmake ninja-build g++ googletest clang libclang-rt-14-dev clang-tidy c
           qemu-system-arm qemu-user-static linux-source-6.1
           flex bison bc cpio xz-utils libssl-dev libelf-dev man-db
           musl-dev musl-tools musl-dev:arm64 musl-dev:armhf mtd-utils
-          u-boot-tools squashfs-tools device-tree-compiler)
+          u-boot-tools squashfs-tools device-tree-compiler u-boot-qemu python3)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -10,9 +10,11 @@ namespace {
 
 // Reads the next space-separated field of the current line into buf (cut
 // to size - 1 characters; the rest is read and dropped). Returns its whole
-// length, or -1 at the end of the line or of the file (*line_end then
-// tells the line is over).
+// length, or -1 at the end of the line or of the file. *line_end tells
+// that the line is over, also after its last field.
 long read_field(FILE *file, char *buf, size_t size, bool *line_end) {
+    if (*line_end)
+        return -1;
     int c = getc(file);
     while (c == ' ')
         c = getc(file);
@@ -26,8 +28,7 @@ long read_field(FILE *file, char *buf, size_t size, bool *line_end) {
             buf[length] = static_cast<char>(c);
     }
     buf[length + 1 < size ? length : size - 1] = '\0';
-    if (c == '\n')
-        (void)ungetc(c, file);
+    *line_end = c != ' ';
     return static_cast<long>(length);
 }
 

@@ -16,6 +16,8 @@ constexpr uint32_t fit_magic = 0xd00dfeed;
 constexpr uint32_t squashfs_magic = 0x73717368; // "hsqs", little-endian
 constexpr uint32_t ubi_ec_magic = 0x55424923;   // "UBI#"
 constexpr int uimage_header_size = 64;
+constexpr int fdt_header_size = 40;
+constexpr int squashfs_super_size = 96;
 constexpr int ubi_ec_header_size = 64;
 constexpr int ubi_ec_crc_offset = 60;
 // The header bytes each check reads.
@@ -52,6 +54,14 @@ uint32_t le32(const unsigned char *p) {
            p[0];
 }
 
+bool all_ff(const unsigned char *p, size_t n) {
+    for (size_t i = 0; i < n; i++) {
+        if (p[i] != 0xff)
+            return false;
+    }
+    return true;
+}
+
 // Reads up to length bytes at offset; returns how many, or -1.
 ssize_t read_at(int fd, unsigned char *buf, size_t length, off_t offset) {
     size_t done = 0;
@@ -68,8 +78,18 @@ ssize_t read_at(int fd, unsigned char *buf, size_t length, off_t offset) {
     return static_cast<ssize_t>(done);
 }
 
-int failed(const char *format_name, const char *what, long long have, long long want) {
-    print_to(stderr, "%s: %s %lld bytes, its header announces %lld\n", format_name, what, have, want);
+// Lengths from a header are unsigned 64-bit values, compared as such: a
+// huge one must not wrap into a small or negative figure.
+int failed(const char *format_name, const char *what, long long have, unsigned long long want) {
+    print_to(stderr, "%s: %s %lld bytes, its header announces %llu\n", format_name, what, have, want);
+    return -1;
+}
+
+bool shorter(long long size, unsigned long long want) { return static_cast<unsigned long long>(size) < want; }
+
+// A file that begins with a format's magic but ends inside its header.
+int cut_in_header(const char *format_name, long long size, int header_size) {
+    print_to(stderr, "%s: the file is %lld bytes, shorter than its %d-byte header\n", format_name, size, header_size);
     return -1;
 }
 
@@ -85,8 +105,8 @@ int check_uimage(int fd, const unsigned char *header, long long size) {
     const uint32_t header_crc = crc32_update(0, copy, sizeof copy);
     if (header_crc != be32(header + 4))
         return crc_failed("uImage: header", header_crc, be32(header + 4));
-    const long long data_size = be32(header + 12);
-    if (size - uimage_header_size < data_size)
+    const uint32_t data_size = be32(header + 12);
+    if (shorter(size - uimage_header_size, data_size))
         return failed("uImage", "the file holds data of", size - uimage_header_size, data_size);
     unsigned char buf[16384];
     constexpr auto buf_size = static_cast<long long>(sizeof buf);
@@ -115,8 +135,13 @@ int check_ubi(int fd, long long size, int32_t erase_size) {
     }
     for (long long block = 0; block < blocks; block++) {
         unsigned char ec[ubi_ec_header_size];
-        if (read_at(fd, ec, sizeof ec, static_cast<off_t>(block * erase_size)) != static_cast<ssize_t>(sizeof ec) ||
-            be32(ec) != ubi_ec_magic) {
+        const bool whole =
+            read_at(fd, ec, sizeof ec, static_cast<off_t>(block * erase_size)) == static_cast<ssize_t>(sizeof ec);
+        // An erased header is a free block to UBI: images are often padded
+        // with 0xFF to the partition or to a block multiple.
+        if (whole && all_ff(ec, sizeof ec))
+            continue;
+        if (!whole || be32(ec) != ubi_ec_magic) {
             print_to(stderr, "UBI image: erase block %lld does not begin with an erase-counter header\n", block);
             return -1;
         }
@@ -131,32 +156,40 @@ int check_ubi(int fd, long long size, int32_t erase_size) {
 }
 
 // Which format the header shows, and its check: -1 failed, 0 passed, 1 no
-// known format (or none that can be checked here).
+// known format (or none that can be checked here). *checked says what a
+// passing check looked at.
 int check_known_format(int fd, const unsigned char *header, ssize_t have, long long size, int32_t erase_size,
-                       const char **name) {
+                       const char **name, const char **checked) {
     if (have < 4)
         return 1;
+    *checked = "length is";
     if (be32(header) == uimage_magic) {
         *name = "legacy U-Boot image";
-        if (have < uimage_header_size) {
-            print_to(stderr, "uImage: the file is %lld bytes, shorter than its %d-byte header\n", size,
-                     uimage_header_size);
-            return -1;
-        }
+        *checked = "length and CRCs are";
+        if (size < uimage_header_size)
+            return cut_in_header("uImage", size, uimage_header_size);
         return check_uimage(fd, header, size);
     }
     if (be32(header) == fit_magic) {
         *name = "FIT image";
-        const long long total = have >= 8 ? be32(header + 4) : 8;
-        return size < total ? failed("FIT image", "the file is", size, total) : 0;
+        if (size < fdt_header_size)
+            return cut_in_header(*name, size, fdt_header_size);
+        const unsigned long long total = be32(header + 4);
+        return shorter(size, total) ? failed(*name, "the file is", size, total) : 0;
     }
-    if (le32(header) == squashfs_magic && have >= 48 && header[28] == 4 && header[29] == 0) {
+    if (le32(header) == squashfs_magic) {
         *name = "squashfs 4 image";
-        const long long used = static_cast<long long>(le32(header + 44)) << 32 | le32(header + 40);
-        return size < used ? failed("squashfs", "the file is", size, used) : 0;
+        if (size < squashfs_super_size)
+            return cut_in_header("squashfs", size, squashfs_super_size);
+        // Other versions keep their length elsewhere.
+        if (header[28] != 4 || header[29] != 0)
+            return 1;
+        const unsigned long long used = static_cast<unsigned long long>(le32(header + 44)) << 32 | le32(header + 40);
+        return shorter(size, used) ? failed("squashfs", "the file is", size, used) : 0;
     }
     if (be32(header) == ubi_ec_magic && erase_size > 0) {
         *name = "UBI image";
+        *checked = "erase-counter headers are";
         return check_ubi(fd, size, erase_size);
     }
     return 1;
@@ -175,9 +208,10 @@ int check_image_format(const char *path, long long size, int32_t erase_size) {
     unsigned char header[header_bytes];
     const ssize_t have = read_at(fd, header, sizeof header, 0);
     const char *name = "";
-    const int rc = check_known_format(fd, header, have, size, erase_size, &name);
+    const char *checked = "";
+    const int rc = check_known_format(fd, header, have, size, erase_size, &name, &checked);
     (void)close(fd);
     if (rc == 0 && run_options.verbosity > 1)
-        print_to(stderr, "%s: its own length and checksums are right\n", name);
+        print_to(stderr, "%s: its %s right\n", name, checked);
     return rc < 0 ? -1 : 0;
 }

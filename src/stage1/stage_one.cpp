@@ -6,6 +6,7 @@
 #include "base/paths.h"
 #include "base/process.h"
 #include "base/text.h"
+#include "mtd/claim.h"
 #include "mtd/guard.h"
 #include "mtd/mtd_device.h"
 #include "mtd/mtd_table.h"
@@ -215,6 +216,9 @@ int stage_one(const char *image_path) {
     char resolved[PATH_MAX];
     if (realpath(image_path, resolved) == nullptr)
         fatal("image not found: %s", image_path);
+    // Before anything in /tmp changes: the copy would replace the image
+    // that a running upgrade of the partition is writing.
+    claim_or_refuse(run_options.part_name);
 
     const char *staged_path = stage_image(resolved);
 

@@ -24,6 +24,10 @@ namespace {
 // Past this end a block cannot be described by the 32-bit erase request.
 constexpr int64_t erase32_limit = INT64_C(1) << 32;
 
+// The part of the first block programmed last on NOR: every image
+// format's header lies within it.
+constexpr int32_t header_span = 4096;
+
 // UBI's erase-counter header magic, at the start of every UBI image.
 constexpr char ubi_magic[] = "UBI#";
 constexpr size_t ubi_magic_length = sizeof ubi_magic - 1;
@@ -36,19 +40,9 @@ constexpr int max_failures_in_row = 4;
 // Why a block could not take its chunk.
 enum class Fault { none, erase, write, verify };
 
-const char *fault_text(Fault fault) {
-    switch (fault) {
-    case Fault::erase:
-        return "erase failed";
-    case Fault::write:
-        return "write failed";
-    case Fault::verify:
-        return "read-back differs";
-    case Fault::none:
-        break;
-    }
-    return "no fault";
-}
+constexpr const char *fault_texts[] = {"no fault", "erase failed", "write failed", "read-back differs"};
+
+const char *fault_text(Fault fault) { return fault_texts[static_cast<int>(fault)]; }
 
 // The partition being written.
 struct Target {
@@ -147,6 +141,10 @@ void check_capacity(const Target &target, int64_t image_size) {
     }
 }
 
+// "read: " or "write: " and the system's text for errno, as perror()
+// prints them, without the C library's copy of it.
+void report_error(const char *what) { print_to(stderr, "%s: %s\n", what, strerror(errno)); }
+
 // Fills buf with the next chunk of the image, and the rest of it with
 // 0xFF. Returns the number of bytes read (0 at the end of the image) or -1
 // after reporting a read error.
@@ -157,7 +155,7 @@ int64_t read_chunk(int image, unsigned char *buf, int32_t erase_size) {
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;
-            perror("read");
+            report_error("read");
             return -1;
         }
         if (n == 0)
@@ -273,7 +271,7 @@ int write_at(const Target &target, const unsigned char *data, int32_t length, in
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;
-            perror("write");
+            report_error("write");
             return -1;
         }
         if (n == 0) {
@@ -304,12 +302,26 @@ bool flash_holds(const Writer &w, const unsigned char *data, int32_t length, int
 }
 
 // Programs an erased block with its chunk and reads back what was
-// programmed.
-Fault program_block(const Writer &w, const unsigned char *data, int64_t offset) {
+// programmed. The block's first head_last bytes, when given, go in after
+// the rest.
+Fault program_block(const Writer &w, const unsigned char *data, int64_t offset, int32_t head_last = 0) {
     const int32_t length = programmed_length(data, w.target.geo);
-    if (write_at(w.target, data, length, offset) < 0)
+    const int32_t head = head_last < length ? head_last : 0;
+    if (write_at(w.target, data + head, length - head, offset + head) < 0 || write_at(w.target, data, head, offset) < 0)
         return Fault::write;
     return flash_holds(w, data, length, offset) ? Fault::none : Fault::verify;
+}
+
+// Marks the NAND block at offset bad and says so, or why not. Returns the
+// result of the marking.
+int mark_and_report(const Writer &w, int64_t offset, Fault fault) {
+    const auto at = static_cast<unsigned long long>(offset);
+    const int rc = mark_bad_block(w.target.fd, offset);
+    if (rc < 0)
+        print_to(stderr, "mtd: MEMSETBADBLOCK failed at 0x%08llx: %s\n", at, strerror(errno));
+    else
+        print_to(stderr, "mtd: marked the block at 0x%08llx bad: %s\n", at, fault_text(fault));
+    return rc;
 }
 
 // A NAND block that failed is marked bad and passed over, as long as the
@@ -324,11 +336,8 @@ void give_up_block(Writer &w, Fault fault) {
                  w.failures_in_row, at);
         fail(w);
     }
-    if (mark_bad_block(w.target.fd, w.offset) < 0) {
-        print_to(stderr, "mtd: MEMSETBADBLOCK failed at 0x%08llx: %s\n", at, strerror(errno));
+    if (mark_and_report(w, w.offset, fault) < 0)
         fail(w);
-    }
-    print_to(stderr, "mtd: marked the block at 0x%08llx bad: %s\n", at, fault_text(fault));
     w.offset += w.target.geo.erase_size;
     const int64_t needed = w.chunks_left * w.target.geo.erase_size;
     int64_t failed_at = 0;
@@ -372,16 +381,16 @@ void erase_first_block(Writer &w) {
 
 // NOR has no bad blocks to move to: a block whose write or read-back fails
 // is erased and written once more.
-Fault program_nor(Writer &w, const unsigned char *data, int64_t offset, bool erased) {
+Fault program_nor(Writer &w, const unsigned char *data, int64_t offset, bool erased, int32_t head_last = 0) {
     if (!erased)
         erase_or_fail(w, offset);
-    Fault fault = program_block(w, data, offset);
+    Fault fault = program_block(w, data, offset, head_last);
     if (fault == Fault::none)
         return fault;
     const auto at = static_cast<unsigned long long>(offset);
     print_to(stderr, "mtd: %s at 0x%08llx, erasing and writing the block once more\n", fault_text(fault), at);
     erase_or_fail(w, offset);
-    fault = program_block(w, data, offset);
+    fault = program_block(w, data, offset, head_last);
     if (fault != Fault::none)
         print_to(stderr, "mtd: %s again at 0x%08llx\n", fault_text(fault), at);
     return fault;
@@ -434,14 +443,16 @@ void write_first_chunk(Writer &w, bool same) {
         // A failing block is marked bad here too, so that the next attempt
         // takes the next good block as the first.
         fault = program_block(w, w.first, w.first_offset);
-        if (fault != Fault::none && mark_bad_block(w.target.fd, w.first_offset) == 0)
-            print_to(stderr, "mtd: marked the block at 0x%08llx bad: %s\n", at, fault_text(fault));
-        else if (fault != Fault::none)
-            print_to(stderr, "mtd: MEMSETBADBLOCK failed at 0x%08llx: %s\n", at, strerror(errno));
+        if (fault != Fault::none)
+            (void)mark_and_report(w, w.first_offset, fault);
     } else if (same && !w.first_erased) {
         w.unchanged++;
     } else {
-        fault = program_nor(w, w.first, w.first_offset, w.first_erased);
+        // Its first 4 KiB, where every format's header lies, go in last: a
+        // cut during this write leaves no header over a block whose tail is
+        // still erased. NAND programs its pages in order.
+        const int32_t half = w.target.geo.erase_size / 2;
+        fault = program_nor(w, w.first, w.first_offset, w.first_erased, half < header_span ? half : header_span);
     }
     if (fault != Fault::none) {
         print_to(stderr,

@@ -1,6 +1,8 @@
 #include "stage2/stage_two.h"
 
+#include "base/options.h"
 #include "base/process.h"
+#include "mtd/claim.h"
 #include "stage2/flash.h"
 #include "stage2/ramfs.h"
 #include "stage2/reboot.h"
@@ -11,6 +13,8 @@ int stage_two(const char *image_path) {
     // erase and the restart.
     ignore_terminating_signals();
     avoid_oom_killer();
+    // Held since stage one; a stage two started by hand takes it here.
+    claim_or_refuse(run_options.part_name);
     switch_to_ramfs(image_path);
     run_writing_sequence(image_path);
     return finish_and_reboot();

@@ -35,6 +35,14 @@ int attached_mtd(const char *sysfs_dir, int ubi) {
 } // namespace
 
 void detach_ubi_in(const char *sysfs_dir, const char *control, int mtd_index) {
+    // Without UBI's sysfs class nothing tells which device is attached; with
+    // its control node there, UBI is in the kernel and may be.
+    if (access(sysfs_dir, R_OK | X_OK) != 0) {
+        if (access(control, F_OK) == 0)
+            print_to(stderr, "mtd: UBI attachment of mtd%d could not be checked: %s cannot be read\n", mtd_index,
+                     sysfs_dir);
+        return;
+    }
     for (int ubi = 0; ubi < max_ubi_devices; ubi++) {
         if (attached_mtd(sysfs_dir, ubi) != mtd_index)
             continue;

@@ -66,6 +66,7 @@ int erase(int fd, uint64_t start, uint64_t length) {
     if (__real_pwrite64(fd, ff.data(), ff.size(), static_cast<off64_t>(start)) != static_cast<ssize_t>(ff.size()))
         return fail(EIO);
     fake.erased.insert(static_cast<int64_t>(start));
+    fake.programmed[static_cast<int64_t>(start)] = 0;
     return 0;
 }
 
@@ -183,7 +184,7 @@ ssize_t __wrap_pread64(int fd, void *buf, size_t count, off64_t offset) {
         return fail(EIO);
     const ssize_t n = __real_pread64(fd, buf, count, offset);
     if (n > 0 && take_fault(fake.garbled_reads, offset))
-        static_cast<char *>(buf)[n / 2] ^= 0x5a;
+        static_cast<char *>(buf)[fake.garble_at >= 0 && fake.garble_at < n ? fake.garble_at : n / 2] ^= 0x5a;
     return n;
 }
 
@@ -210,7 +211,9 @@ ssize_t __wrap_pwrite64(int fd, const void *buf, size_t count, off64_t offset) {
     const ssize_t n = __real_pwrite64(fd, buf, count, offset);
     if (take_fault(fake.write_faults, offset))
         return fail(EIO);
-    if (n > 0 && (offset + n) % fake.erasesize == 0)
+    // Pieces of a block may come in any order; once they add up to the
+    // whole block, it is no longer erased.
+    if (n > 0 && (fake.programmed[block] += n) >= fake.erasesize)
         fake.erased.erase(block);
     return n;
 }

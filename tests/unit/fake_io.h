@@ -37,6 +37,7 @@ struct FakeIo {
     // bad_blocks; marking fails where setbad_fails is set.
     std::map<int64_t, int> erase_faults, write_faults, garbled_reads, read_errors;
     bool setbad_fails = false;
+    int64_t garble_at = -1; // the byte of a read that garbling flips; -1: the middle
 
     // Scripted results for reads of read_file and writes to write_file:
     // a negative value is returned as -1 with that errno, 0 as a result of
@@ -52,6 +53,7 @@ struct FakeIo {
     std::vector<std::string> events;
     // Blocks erased since their last write; a write elsewhere is recorded.
     std::set<int64_t> erased;
+    std::map<int64_t, int64_t> programmed; // bytes written since the erase
 };
 
 extern FakeIo fake;

@@ -1,10 +1,13 @@
+#include "mtd/claim.h"
 #include "mtd/mtd_table.h"
 #include "support.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -175,6 +178,44 @@ TEST(MtdTable, ListedPartitionWithoutNodeFailsWithoutTryingTheName) {
     ASSERT_EQ(chdir(t.path("").c_str()), 0);
     t.table(std::string(header) + "mtd9: 0 0 \"Listed\"\n");
     EXPECT_EQ(t.open_tag("Listed"), "fail:" + std::to_string(ENOENT));
+}
+
+// One claim per device node, whichever name leads there; a claim this
+// process holds (carried across the exec) counts as taken.
+TEST(Claim, OneHolderPerDeviceNode) {
+    MtdTree t;
+    t.table(std::string(header) + "mtd3: 00040000 00010000 \"Firmware_1\"\n");
+    t.node_flat(3, "dev3");
+    const std::string node = t.path("dev/mtd3");
+    // Another process holds it until its pipe closes.
+    int ready[2], hold[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(hold), 0);
+    const pid_t other = fork();
+    if (other == 0) {
+        char c = 0;
+        close(hold[1]);
+        const int fd = open(node.c_str(), O_RDONLY);
+        _exit(flock(fd, LOCK_EX) == 0 && write(ready[1], "x", 1) == 1 && read(hold[0], &c, 1) >= 0 ? 0 : 1);
+    }
+    close(hold[0]);
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    errno = 0;
+    EXPECT_EQ(claim_partition_in(t.paths(), "Firmware_1"), -1);
+    EXPECT_EQ(errno, EWOULDBLOCK);
+    EXPECT_EQ(claim_partition_in(t.paths(), node.c_str()), -1) << "the node's path meets the same claim";
+    close(hold[1]);
+    close(ready[0]);
+    close(ready[1]);
+    ASSERT_EQ(waitpid(other, nullptr, 0), other);
+
+    EXPECT_EQ(claim_partition_in(t.paths(), "Firmware_1"), 0);
+    EXPECT_EQ(claim_partition_in(t.paths(), node.c_str()), 0) << "held by this process already";
+    const int later = open(node.c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(flock(later, LOCK_EX | LOCK_NB), -1) << "the claim is held";
+    close(later);
+    EXPECT_EQ(claim_partition_in(t.paths(), "NoSuchPartition"), 0) << "left to the check";
 }
 
 } // namespace

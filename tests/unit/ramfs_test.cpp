@@ -1,4 +1,5 @@
 #include "stage2/ramfs.h"
+#include "stage2/ubi.h"
 #include "support.h"
 
 #include <cerrno>
@@ -31,6 +32,27 @@ TEST(DoMount, SucceedsQuietly) {
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(err, "");
     umount(dir.path().c_str());
+}
+
+// The detach picks the UBI device whose mtd_num names the partition (here
+// the control node is a plain file, so the request fails and names it).
+TEST(DetachUbi, ChoosesTheAttachedDeviceOrSaysItCannotTell) {
+    ScratchDir dir;
+    const std::string sys = dir / "ubi", ctrl = dir / "ubi_ctrl";
+    for (const auto &[ubi, mtd] : {std::pair<int, const char *>{0, "5\n"}, {2, "3\n"}, {4, "13\n"}}) {
+        const std::string d = sys + "/ubi" + std::to_string(ubi);
+        mkdir(sys.c_str(), 0755);
+        mkdir(d.c_str(), 0755);
+        write_file(d + "/mtd_num", mtd);
+    }
+    write_file(ctrl, "");
+    EXPECT_EQ(capture_stderr([&] { detach_ubi_in(sys.c_str(), ctrl.c_str(), 3); }),
+              std::string("mtd: UBI device 2 is attached to mtd3 and cannot be detached: ") + strerror(ENOTTY) + "\n");
+    EXPECT_EQ(capture_stderr([&] { detach_ubi_in(sys.c_str(), ctrl.c_str(), 1); }), "");
+    const std::string missing = dir / "no-sysfs";
+    EXPECT_EQ(capture_stderr([&] { detach_ubi_in(missing.c_str(), ctrl.c_str(), 3); }),
+              "mtd: UBI attachment of mtd3 could not be checked: " + missing + " cannot be read\n");
+    EXPECT_EQ(capture_stderr([&] { detach_ubi_in(missing.c_str(), missing.c_str(), 3); }), "") << "no UBI at all";
 }
 
 } // namespace

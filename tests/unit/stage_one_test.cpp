@@ -118,9 +118,18 @@ TEST_F(StageOne, StagingDirectoryMustBeOursAndClosed) {
     }
 }
 
+// Every directory made below /tmp/root is named on stderr, so that the
+// expected messages show that nothing was tried there.
+extern "C" int __real_mkdir(const char *path, mode_t mode);
+extern "C" int __wrap_mkdir(const char *path, mode_t mode) {
+    if (strncmp(path, "/tmp/root/", 10) == 0)
+        fprintf(stderr, "mkdir %s\n", path);
+    return __real_mkdir(path, mode);
+}
+
 // /tmp/root is checked before anything is made inside it: a regular file
-// there fails as the mkdir of sbin would, a link is refused, and nothing is
-// made where it points.
+// there fails as the mkdir of sbin would, without that mkdir; a link is
+// refused, and nothing is made where it points.
 TEST_F(StageOne, StagingDirectoriesAreCheckedInOrder) {
     REQUIRE_PRIVATE_TMP();
     write_file(paths::ram_root, "");
@@ -221,12 +230,18 @@ TEST(ImageFormat, GoodAndBrokenImages) {
              ", the header holds " + hex(crc(good_u.substr(0, 4) + be32(0) + good_u.substr(8, 56))) + "\n"},
         {fit, 0, ""},
         {fit.substr(0, 2999), 0, "FIT image: the file is 2999 bytes, its header announces 3000\n"},
+        {fit.substr(0, 39), 0, "FIT image: the file is 39 bytes, shorter than its 40-byte header\n"},
         {squash + std::string(5904, '\0'), 0, ""},
         {squash + std::string(904, '\0'), 0, "squashfs: the file is 1000 bytes, its header announces 6000\n"},
+        {squash.substr(0, 40), 0, "squashfs: the file is 40 bytes, shorter than its 96-byte header\n"},
+        {squash.substr(0, 44) + le32(0x80000000) + std::string(5952, '\0'), 0,
+         "squashfs: the file is 6000 bytes, its header announces 9223372036854781808\n"},
         {ubi, 4096, ""},
         {ubi, 0, ""},
         {ubi + "x", 4096, "UBI image: the file is 8193 bytes, not a whole number of 4096-byte erase blocks\n"},
-        {ubi_block(4096) + std::string(4096, '\xff'), 4096,
+        {ubi_block(4096) + std::string(8192, '\xff'), 4096, ""},
+        {ubi_block(4096) + std::string(64, '\xff') + std::string(4032, 'z'), 4096, ""},
+        {ubi_block(4096) + std::string(63, '\xff') + std::string(4033, 'z'), 4096,
          "UBI image: erase block 1 does not begin with an erase-counter header\n"},
         {ubi_bad, 4096,
          "UBI image: erase block 1: header CRC is " + hex(~crc(ubi_bad.substr(4096, 60))) + ", the header holds " +
@@ -241,12 +256,20 @@ TEST(ImageFormat, GoodAndBrokenImages) {
         EXPECT_EQ(err, row.err);
         EXPECT_EQ(rc, row.err.empty() ? 0 : -1) << row.err;
     }
-    // At -v a passing image is named.
+    // At -v a passing image is named, with what was checked.
     reset_options_for_test();
     run_options.verbosity = 2;
-    write_file(image, fit);
-    EXPECT_EQ(capture_stderr([&] { check_image_format(image.c_str(), 3000, 0); }),
-              "FIT image: its own length and checksums are right\n");
+    const std::pair<std::string, std::string> named[] = {
+        {fit, "FIT image: its length is right\n"},
+        {good_u, "legacy U-Boot image: its length and CRCs are right\n"},
+        {ubi, "UBI image: its erase-counter headers are right\n"},
+    };
+    for (const auto &[bytes, line] : named) {
+        write_file(image, bytes);
+        EXPECT_EQ(
+            capture_stderr([&] { check_image_format(image.c_str(), static_cast<long long>(bytes.size()), 4096); }),
+            line);
+    }
     reset_options_for_test();
 }
 

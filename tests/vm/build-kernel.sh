@@ -1,19 +1,24 @@
 #!/bin/sh
 # Builds the guest kernel into a cache directory keyed on the config
 # fragments and this script, so it is built once per machine.
-#   build-kernel.sh CACHE_DIR [ARCH]   -> prints the path of the kernel image
+#   build-kernel.sh CACHE_DIR [ARCH [FLAVOUR]]  -> prints the path of the kernel image
 # ARCH is the kernel's name of the architecture: arm64 (default) or arm.
+# FLAVOUR "boot" adds kernel-boot.config: the kernel of the device that
+# boots from memory-mapped NOR through U-Boot (tests/vm/boot).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 cache=$1
 arch=${2:-arm64}
+flavour=${3:-}
+fragments="$here/kernel.config $here/kernel-$arch.config${flavour:+ $here/kernel-$flavour.config}"
 case "$arch" in
 arm64) cross=aarch64-linux-gnu- image=Image ;;
 arm) cross=arm-linux-gnueabihf- image=zImage ;;
 *) echo "unknown architecture $arch" >&2; exit 2 ;;
 esac
-key=$(cat "$here/kernel.config" "$here/kernel-$arch.config" "$0" | sha256sum | cut -c1-16)
-dir="$cache/kernel-$arch-$key"
+# shellcheck disable=SC2086 # the fragments are paths without blanks
+key=$(cat $fragments "$0" | sha256sum | cut -c1-16)
+dir="$cache/kernel-$arch${flavour:+-$flavour}-$key"
 if [ -f "$dir/$image" ]; then
     echo "$dir/$image"
     exit 0
@@ -26,11 +31,12 @@ tar -C "$dir.tmp" -xf "$src"
 ksrc="$dir.tmp/linux-source-6.1"
 kmake() { make -s -C "$ksrc" ARCH="$arch" CROSS_COMPILE="$cross" O="$dir.tmp/out" "$@"; }
 kmake tinyconfig >&2
-(cd "$dir.tmp/out" && ARCH="$arch" "$ksrc/scripts/kconfig/merge_config.sh" -m -O . .config \
-    "$here/kernel.config" "$here/kernel-$arch.config") >&2
+# shellcheck disable=SC2086
+(cd "$dir.tmp/out" && ARCH="$arch" "$ksrc/scripts/kconfig/merge_config.sh" -m -O . .config $fragments) >&2
 kmake olddefconfig >&2
 # Fail early when an option did not survive the merge.
-missing=$(grep -h '^CONFIG_' "$here/kernel.config" "$here/kernel-$arch.config" | while read -r line; do
+# shellcheck disable=SC2086
+missing=$(grep -h '^CONFIG_' $fragments | while read -r line; do
     grep -qx "$line" "$dir.tmp/out/.config" || echo "$line"; done)
 if [ -n "$missing" ]; then echo "kernel options not applied: $missing" >&2; exit 1; fi
 kmake -j"$(nproc)" "$image" >&2

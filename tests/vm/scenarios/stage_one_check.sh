@@ -119,11 +119,11 @@ ERROR: refusing to write to protected partition 'U-Boot' (given as $dev)
 "
 
 # A partition that cannot be opened for writing (its read-only node bound
-# over it) is refused in stage one: nothing staged, no stage two.
+# over it) is refused in stage one, -F or not: nothing staged, no stage two.
 reset_tmp
 fw=$(mtd_dev Firmware_1)
 read_blocks Firmware_1 0 2 >/tmp/before
-in_ns 'mount --bind "${1}ro" "$1" && exec reflasher /tmp/fw.bin' "$fw" >/tmp/rf.out 2>/tmp/rf.err
+in_ns 'mount --bind "${1}ro" "$1" && exec reflasher -F /tmp/fw.bin' "$fw" >/tmp/rf.out 2>/tmp/rf.err
 expect_eq "read-only partition: exit 1" 1 "$RF_RC"
 err_without_progress >/tmp/got
 expect_file "read-only partition: refused in stage one" /tmp/got "mtd: cannot open Firmware_1 for writing: $(errtext 13)
@@ -147,7 +147,19 @@ for img in uimage:uImage fit:FIT squashfs:squashfs ubi:UBI; do
     check "$name cut short: named in the one line" grep -q "^$name" /tmp/rf.err
     run_rf -T -F /tmp/broken.img
     expect_eq "$name cut short, -F: passes" "0 Image check passed." "$RF_RC $(cat /tmp/rf.out)"
+    head -c 30 "$file" >/tmp/broken.img
+    run_rf -T /tmp/broken.img
+    check "$name cut inside its header: fails, named" [ "$RF_RC" = 1 ] && grep -q "^$name" /tmp/rf.err
 done
+# Padded with erased blocks, a UBI image is still good; a squashfs whose
+# length has its top bit set is not.
+{ cat /rig/data/fw.ubi; ff_bytes $((2 * EB_NOR)); } >/tmp/padded.img
+run_rf -T /tmp/padded.img
+expect_eq "UBI padded with erased blocks: passes" "0 Image check passed." "$RF_RC $(cat /tmp/rf.out)"
+cp /rig/data/fw.squashfs /tmp/broken.img
+printf '\200' | dd of=/tmp/broken.img bs=1 seek=47 conv=notrunc 2>/dev/null
+run_rf -T /tmp/broken.img
+check "squashfs with a huge length: fails" grep -q "^squashfs: the file is .* its header announces 92233" /tmp/rf.err
 cp /rig/data/fw.uimage /tmp/broken.img
 printf 'x' | dd of=/tmp/broken.img bs=1 seek=100000 conv=notrunc 2>/dev/null
 run_rf -T /tmp/broken.img

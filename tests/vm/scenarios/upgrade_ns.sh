@@ -53,6 +53,31 @@ rm -rf /tmp/reflasher.img
 ns_rf -q /root/fw.bin
 expect_eq "second run appends" $((lines * 2)) "$(wc -l </tmp/reflasher.log)"
 
+# Two upgrades of one partition at once, the second from a namespace with a
+# /tmp of its own: it is refused before it copies anything, and the first
+# completes.
+reset_tmp
+make_image /root/first.bin 3000000
+make_image /root/second.bin 300000
+unshare -m -p -f sh -c 'exec reflasher -q "$@"' ns /root/first.bin >/tmp/rf.out 2>/tmp/rf.err &
+first=$!
+for i in $(seq 400); do [ -n "$(stage2_pid)" ] && break; usleep 10000; done
+# (The first run makes the guest's root read-only: results go to /tmp.)
+unshare -m sh -c 'mount -t tmpfs tmpfs /tmp && reflasher /root/second.bin; echo "status $?"; ls -A /tmp' \
+    >/tmp/second.out 2>/tmp/second.err
+wait "$first"
+RF_RC=$?
+mount -o remount,rw /
+expect_file "two at once: the second refused" /tmp/second.err "mtd: another upgrade of Firmware_1 is under way
+ERROR: cannot write to 'Firmware_1'
+"
+expect_file "two at once: the second ends with status 1, its /tmp untouched" /tmp/second.out "status 1
+"
+expect_eq "two at once: the first restarted" "$RESTARTED" "$RF_RC"
+read_blocks Firmware_1 0 46 >/tmp/got
+{ cat /root/first.bin; ff_bytes $((46 * EB_NOR - 3000000)); } >/tmp/want
+same_bytes "two at once: the first image byte for byte" /tmp/want /tmp/got
+
 # Whole upgrades of Firmware_1 in conditions met in the field; each must
 # restart with the image on the flash, byte for byte.
 upgraded() {
