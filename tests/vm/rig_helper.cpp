@@ -12,6 +12,17 @@
 //                                peak_rss_kb peak_locked_kb" of the running
 //                                stage two, whose memory --sample reads
 //                                every 5 ms meanwhile
+//   rig_helper cut erase|write|reboot OFFSET BYTES CMD ARGS...
+//                                runs CMD traced (and the stage two it
+//                                becomes) and holds it stopped at a chosen
+//                                moment: erase, once its MEMERASE of OFFSET
+//                                (in the partition) has returned; write,
+//                                once its write at OFFSET, cut short to
+//                                BYTES, has returned (a power cut inside
+//                                the program); reboot, on entering
+//                                reboot(2). Then prints "RIG-CUT MOMENT
+//                                OFFSET" and waits for the power to go
+//                                (AArch64 only)
 #include <dirent.h>
 #include <linux/capability.h>
 #include <poll.h>
@@ -23,6 +34,17 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#if defined(__aarch64__)
+#include <asm/ptrace.h>
+#include <linux/elf.h>
+#include <mtd/mtd-user.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/ptrace.h>
+#include <sys/syscall.h>
+#include <errno.h>
+#include <sys/uio.h>
+#endif
 
 namespace {
 
@@ -82,6 +104,89 @@ long find_stage_two() {
     closedir(proc);
     return found;
 }
+
+#if defined(__aarch64__)
+// The moments the power can be cut at: a syscall of the traced process,
+// recognised at its entry, and held at its exit (or at its entry for
+// reboot).
+struct Moment {
+    const char *event;
+    unsigned long long offset;
+    unsigned long long bytes;
+};
+
+bool entering(pid_t pid, const Moment &m, __ptrace_syscall_info &info) {
+    const auto nr = info.entry.nr;
+    const auto *args = info.entry.args;
+    if (strcmp(m.event, "reboot") == 0)
+        return nr == __NR_reboot;
+    if (strcmp(m.event, "write") == 0 && nr == __NR_pwrite64 && args[3] == m.offset) {
+        // The write is cut short: the rest of the block stays erased.
+        user_pt_regs regs{};
+        iovec io{&regs, sizeof regs};
+        if (ptrace(PTRACE_GETREGSET, pid, NT_PRSTATUS, &io) < 0)
+            return false;
+        regs.regs[2] = m.bytes < args[2] ? m.bytes : args[2];
+        return ptrace(PTRACE_SETREGSET, pid, NT_PRSTATUS, &io) == 0;
+    }
+    if (strcmp(m.event, "erase") == 0 && nr == __NR_ioctl && args[1] == MEMERASE) {
+        // The request's first word (start, then length) from the tracee.
+        errno = 0;
+        const long word = ptrace(PTRACE_PEEKDATA, pid, args[2], 0);
+        erase_info_user request{};
+        memcpy(&request, &word, sizeof request);
+        return errno == 0 && request.start == m.offset;
+    }
+    return false;
+}
+
+int cut(const Moment &m, char **argv) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Stops at the exec, before the program's first instruction.
+        ptrace(PTRACE_TRACEME, 0, 0, 0);
+        execvp(argv[0], argv);
+        perror("execvp");
+        _exit(127);
+    }
+    int first = 0;
+    if (pid < 0 || waitpid(pid, &first, 0) != pid || !WIFSTOPPED(first) ||
+        ptrace(PTRACE_SETOPTIONS, pid, 0, PTRACE_O_TRACESYSGOOD | PTRACE_O_TRACEEXEC) < 0 ||
+        ptrace(PTRACE_SYSCALL, pid, 0, 0) < 0) {
+        perror("cut: tracing");
+        return 1;
+    }
+    bool armed = false;
+    for (;;) {
+        int status = 0;
+        if (waitpid(pid, &status, __WALL) < 0 || !WIFSTOPPED(status)) {
+            fprintf(stderr, "cut: the process ended before the moment came\n");
+            return 1;
+        }
+        int deliver = 0;
+        if (WSTOPSIG(status) == (SIGTRAP | 0x80)) {
+            __ptrace_syscall_info info{};
+            if (ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info) <= 0)
+                return 1;
+            const bool reboot_now = strcmp(m.event, "reboot") == 0;
+            if (info.op == PTRACE_SYSCALL_INFO_ENTRY && entering(pid, m, info)) {
+                armed = true;
+                if (reboot_now)
+                    break;
+            } else if (info.op == PTRACE_SYSCALL_INFO_EXIT && armed) {
+                break;
+            }
+        } else if (status >> 16 == 0) {
+            deliver = WSTOPSIG(status); // a signal, not a ptrace event
+        }
+        ptrace(PTRACE_SYSCALL, pid, 0, deliver);
+    }
+    printf("RIG-CUT %s 0x%llx\n", m.event, m.offset);
+    fflush(stdout);
+    for (;;)
+        pause();
+}
+#endif
 
 struct Sample {
     long peak_kb; // largest VmRSS or VmHWM seen
@@ -188,6 +293,12 @@ int main(int argc, char **argv) {
         return stamp(argv[2], false);
     if (argc == 4 && strcmp(argv[1], "stamp") == 0 && strcmp(argv[2], "--sample") == 0)
         return stamp(argv[3], true);
-    fputs("usage: rig_helper strerror N | noboot CMD... | measure CMD... | stamp [--sample] TRIGGER\n", stderr);
+#if defined(__aarch64__)
+    if (argc >= 6 && strcmp(argv[1], "cut") == 0)
+        return cut(Moment{argv[2], strtoull(argv[3], nullptr, 0), strtoull(argv[4], nullptr, 0)}, argv + 5);
+#endif
+    fputs("usage: rig_helper strerror N | noboot CMD... | measure CMD... | stamp [--sample] TRIGGER | "
+          "cut erase|write|reboot OFFSET BYTES CMD...\n",
+          stderr);
     return 2;
 }

@@ -1,0 +1,166 @@
+# The device that boots from its flash through U-Boot, seen from the host
+# (bash, sourced). QEMU virt with two CFI flash banks: the first, read-only,
+# holds Debian's U-Boot for QEMU; the second is the device's flash, which
+# Linux partitions by the mtdparts that U-Boot's environment passes:
+#   U-Config    256 KiB at 0          U-Boot's environment
+#   Firmware_1  16 MiB  at 0x40000    the firmware U-Boot boots first
+#   Firmware_2  16 MiB  at 0x1040000  the rescue firmware (protected)
+# Each firmware is a FIT with the kernel and an initramfs (firmware-init,
+# busybox, reflasher, rig_helper) that says which firmware it is. The
+# image to install arrives on a disk, as a download would (make_job).
+#
+#   boot_rig_prepare CACHE PROGRAM HELPER WORK   kernel, firmwares, banks
+#   fresh_flash FIRMWARE_1                        bank files for one run
+#   make_job DISK FROM IMAGE [MOMENT OFFSET BYTES]
+#   boot_device LOG DISK [TIMEOUT]                one run of the device
+
+BOOT_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+BANK_SIZE=$((64 << 20))
+ENV_SIZE=$((256 << 10))
+FW1_OFFSET=$((256 << 10))
+FW2_OFFSET=$(((256 << 10) + (16 << 20)))
+FW_SIZE=$((16 << 20))
+# Linux sees the two interleaved chips of a bank as one with 256 KiB blocks.
+EB_CFI=$((256 << 10))
+MTDPARTS="mtdparts=0.flash:64m(U-Boot)ro,256k(U-Config),16m(Firmware_1),16m(Firmware_2)"
+UBOOT_BIN=/usr/lib/u-boot/qemu_arm64/u-boot.bin
+
+# make_firmware NAME OUT [nohash]: a FIT that U-Boot checks by its sha256
+# hashes (by its header only with nohash). Each firmware's initramfs holds
+# random bytes of its own length, so that the kernel lies at another offset
+# in each image and an upgrade rewrites every block.
+make_firmware() {
+    local name=$1 out=$2 variant=${3:-} dir pad hash=""
+    dir=$(mktemp -d)
+    mkdir -p "$dir/root/bin" "$dir/root/etc" "$dir/root/usr/sbin" "$dir/root/proc" "$dir/root/sys" \
+        "$dir/root/dev" "$dir/root/tmp"
+    cp "$BOOT_BUSYBOX" "$dir/root/bin/busybox"
+    cp "$BOOT_DIR/firmware-init" "$dir/root/init"
+    cp "$BOOT_PROGRAM" "$dir/root/usr/sbin/reflasher"
+    cp "$BOOT_HELPER" "$dir/root/usr/sbin/rig_helper"
+    echo "$name" >"$dir/root/etc/firmware"
+    case "$name" in v1) pad=40000 ;; v2) pad=200000 ;; *) pad=100000 ;; esac
+    head -c "$pad" /dev/urandom >"$dir/root/etc/padding"
+    (cd "$dir/root" && find . | cpio -o -H newc --quiet -R 0:0) | gzip -1 >"$dir/ramdisk.gz"
+    [ "$variant" = nohash ] || hash='hash { algo = "sha256"; };'
+    cat >"$dir/fw.its" <<ITS
+/dts-v1/;
+/ {
+    description = "reflasher rig firmware $name";
+    #address-cells = <1>;
+    images {
+        ramdisk {
+            data = /incbin/("$dir/ramdisk.gz");
+            type = "ramdisk"; arch = "arm64"; os = "linux"; compression = "none";
+            $hash
+        };
+        kernel {
+            data = /incbin/("$BOOT_KERNEL");
+            type = "kernel"; arch = "arm64"; os = "linux"; compression = "none";
+            load = <0x40400000>; entry = <0x40400000>;
+            $hash
+        };
+    };
+    configurations {
+        default = "conf";
+        conf { kernel = "kernel"; ramdisk = "ramdisk"; };
+    };
+};
+ITS
+    mkimage -f "$dir/fw.its" "$out" >/dev/null
+    rm -rf "$dir"
+}
+
+# boot_rig_prepare CACHE PROGRAM HELPER WORK: the kernel (built once per
+# machine), the firmwares v1, v2, rescue and v2 without hashes, and the
+# banks' templates: U-Boot padded to its bank, and the device's flash with
+# the environment, v1 in Firmware_1 and the rescue in Firmware_2.
+boot_rig_prepare() {
+    BOOT_PROGRAM=$2 BOOT_HELPER=$3 BOOT_WORK=$4
+    BOOT_KERNEL=$("$BOOT_DIR/../build-kernel.sh" "$1" arm64 boot)
+    BOOT_BUSYBOX=$("$BOOT_DIR/../fetch-busybox.sh" "$1" arm64)
+    mkdir -p "$BOOT_WORK"
+    make_firmware v1 "$BOOT_WORK/v1.fit"
+    make_firmware v2 "$BOOT_WORK/v2.fit"
+    make_firmware v2 "$BOOT_WORK/v2-nohash.fit" nohash
+    make_firmware rescue "$BOOT_WORK/rescue.fit"
+    cp "$UBOOT_BIN" "$BOOT_WORK/bank0.template"
+    truncate -s "$BANK_SIZE" "$BOOT_WORK/bank0.template"
+    # U-Boot tries Firmware_1, then Firmware_2, and powers off when neither
+    # verifies; it never waits at its prompt.
+    printf '%s\n' "bootdelay=0" "bootargs=console=ttyAMA0 loglevel=1 rdinit=/init $MTDPARTS" \
+        "bootcmd=bootm 0x04040000#conf 0x04040000:ramdisk \${fdtcontroladdr}; bootm 0x05040000#conf 0x05040000:ramdisk \${fdtcontroladdr}; poweroff" \
+        >"$BOOT_WORK/env.txt"
+    mkenvimage -s "$ENV_SIZE" -o "$BOOT_WORK/env.bin" "$BOOT_WORK/env.txt"
+}
+
+# put FILE OFFSET DISK: FILE's bytes at OFFSET of DISK.
+put() { dd if="$1" of="$3" bs=64k oflag=seek_bytes seek="$2" conv=notrunc status=none; }
+
+# fresh_flash FIRMWARE_1: the bank files for a run, with FIRMWARE_1 (a FIT)
+# in Firmware_1 and everything else erased.
+fresh_flash() {
+    cp "$BOOT_WORK/bank0.template" "$BOOT_WORK/bank0.img"
+    head -c "$BANK_SIZE" /dev/zero | tr '\0' '\377' >"$BOOT_WORK/bank1.img"
+    put "$BOOT_WORK/env.bin" 0 "$BOOT_WORK/bank1.img"
+    put "$1" "$FW1_OFFSET" "$BOOT_WORK/bank1.img"
+    put "$BOOT_WORK/rescue.fit" "$FW2_OFFSET" "$BOOT_WORK/bank1.img"
+}
+
+# firmware_1 OUT: the partition's bytes as the flash holds them now.
+firmware_1() {
+    dd if="$BOOT_WORK/bank1.img" bs=64k iflag=skip_bytes,count_bytes skip="$FW1_OFFSET" count="$FW_SIZE" \
+        status=none >"$1"
+}
+
+# make_job DISK FROM IMAGE [MOMENT OFFSET BYTES]: the download disk.
+make_job() {
+    { printf '%-4095s\n' "REFLASHER-JOB $2 $(stat -c %s "$3") ${4:-none} ${5:-0} ${6:-0}"; cat "$3"; } >"$1"
+}
+
+# boot_device LOG DISK [TIMEOUT]: powers the device on with the download
+# disk and runs it until it powers itself off. A line "RIG-CUT" on the
+# console cuts the power (SIGKILL, the writer being held at that moment);
+# more than four U-Boot starts is a boot loop, also cut. BOOT_END tells
+# how the run ended (off, cut, loop, timeout); BOOT_UPGRADE_MS the time
+# from the start of the upgrade to the next firmware's start, when both
+# showed.
+boot_device() {
+    local log=$1 disk=$2 timeout_s=${3:-240}
+    local pid start now t_up=0 t_next=0
+    qemu-system-aarch64 -M virt -cpu cortex-a53 -m 512 -nographic -accel tcg -nic none \
+        -drive if=pflash,format=raw,file="$BOOT_WORK/bank0.img",readonly=on \
+        -drive if=pflash,format=raw,file="$BOOT_WORK/bank1.img" \
+        -drive file="$disk",format=raw,if=none,id=download -device virtio-blk-device,drive=download \
+        </dev/null >"$log.raw" 2>&1 &
+    pid=$!
+    # Killing it is the point: no report of the job's end.
+    disown "$pid"
+    start=$(date +%s%N)
+    BOOT_END=off
+    while kill -0 "$pid" 2>/dev/null; do
+        now=$(date +%s%N)
+        if grep -q '^RIG-CUT' "$log.raw"; then
+            kill -KILL "$pid"
+            BOOT_END=cut
+        elif [ "$(grep -c '^U-Boot 20' "$log.raw")" -gt 4 ]; then
+            kill -KILL "$pid"
+            BOOT_END=loop
+        elif [ $((now - start)) -gt $((timeout_s * 1000000000)) ]; then
+            kill -KILL "$pid"
+            BOOT_END=timeout
+        fi
+        if [ "$t_up" = 0 ] && grep -q '^RIG-UPGRADE ' "$log.raw"; then t_up=$now; fi
+        if [ "$t_up" != 0 ] && [ "$t_next" = 0 ] && [ "$(grep -c '^RIG-FIRMWARE' "$log.raw")" -ge 2 ]; then
+            t_next=$now
+        fi
+        sleep 0.02
+    done
+    while kill -0 "$pid" 2>/dev/null; do sleep 0.02; done
+    tr -d '\r' <"$log.raw" >"$log"
+    BOOT_UPGRADE_MS=$(((t_next - t_up) / 1000000))
+    [ "$t_next" != 0 ] || BOOT_UPGRADE_MS=
+}
+
+# firmwares LOG: the firmwares that started, in order, on one line.
+firmwares() { sed -n 's/^RIG-FIRMWARE //p' "$1" | tr '\n' ' ' | sed 's/ $//'; }

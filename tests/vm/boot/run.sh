@@ -1,0 +1,125 @@
+#!/bin/bash
+# The device boots what was written, and a power cut at any moment leaves
+# a device that boots. On the device of device.sh:
+#  - upgrades v1 to v2 and back: the device restarts by itself, U-Boot
+#    verifies the new firmware and boots it;
+#  - power cuts at chosen moments of an upgrade from v1 to v2: the writer
+#    is held there (rig_helper cut) and QEMU killed. Each cut must leave
+#    the flash exactly as that moment implies, the next power-on must boot
+#    v2 when the image is complete and the rescue firmware otherwise, and
+#    from the rescue a second run must complete and boot v2.
+#   run.sh CACHE PROGRAM HELPER WORK [RESULTS.md]
+# With RESULTS.md, the figures are recorded there.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/device.sh"
+source "$here/../pattern.sh"
+cache=$1 program=$2 helper=$3 work=$4 results=${5:-}
+rm -rf "$work"
+boot_rig_prepare "$cache" "$program" "$helper" "$work"
+
+passed=0 failed=0
+ok() { passed=$((passed + 1)); echo "ok - $*"; }
+not_ok() { failed=$((failed + 1)); echo "not ok - $*"; }
+check() { local d=$1; shift; if "$@"; then ok "$d"; else not_ok "$d"; fi; }
+
+# holds IMAGE: Firmware_1 starts with IMAGE, byte for byte.
+holds() { firmware_1 "$work/now.bin"; cmp -s -n "$(stat -c %s "$1")" "$work/now.bin" "$1"; }
+
+# Scenario 1: v1 to v2 and back, each a restart into the new firmware.
+fresh_flash "$work/v1.fit"
+times=""
+for step in v1:v2 v2:v1; do
+    from=${step%:*} to=${step#*:}
+    make_job "$work/job.img" "$from" "$work/$to.fit"
+    boot_device "$work/$from-$to.log" "$work/job.img"
+    check "$from to $to: the device restarted into $to by itself" \
+        [ "$BOOT_END $(firmwares "$work/$from-$to.log")" = "off $from $to" ]
+    check "$from to $to: U-Boot verified $to's hashes" grep -q 'sha256+ OK' "$work/$from-$to.log"
+    check "$from to $to: Firmware_1 holds $to" holds "$work/$to.fit"
+    times+="${BOOT_UPGRADE_MS:-?} "
+done
+
+# The moments: the first erase; the erase of a block in the middle; the
+# program of that block, cut half-way; the first block's final write, cut
+# inside its tail (its first 4 KiB go last), with hashes and without;
+# after the last write, on the way to the restart. QEMU's CFI erase is
+# instantaneous: "during an erase" is the moment it has returned.
+size=$(stat -c %s "$work/v2.fit")
+blocks=$(((size + EB_CFI - 1) / EB_CFI))
+middle=$((blocks / 2))
+moments=(
+    "first-erase v2 erase 0 0"
+    "middle-erase v2 erase $((middle * EB_CFI)) 0"
+    "middle-program v2 write $((middle * EB_CFI)) $((EB_CFI / 2))"
+    "first-block-last v2 write 4096 100000"
+    "first-block-last-nohash v2-nohash write 4096 100000"
+    "before-restart v2 reboot 0 0"
+)
+
+# expected OUT IMAGE MOMENT OFFSET BYTES: Firmware_1 as the moment leaves
+# it. Old is v1 over erased flash; new is IMAGE over old. The first block
+# is erased first and written last; blocks before the cut one are new,
+# the cut one is erased (and, for a write, holds BYTES of its data), the
+# blocks after it are old.
+expected() {
+    local out=$1 image=$2 moment=$3 offset=$4 bytes=$5 cut_block
+    repeat_byte 255 "$FW_SIZE" >"$work/old.bin"
+    put "$work/v1.fit" 0 "$work/old.bin"
+    cp "$work/old.bin" "$work/new.bin"
+    put "$image" 0 "$work/new.bin"
+    if [ "$moment" = reboot ]; then cp "$work/new.bin" "$out"; return; fi
+    # Blocks new up to the cut one; a cut in the first block comes after
+    # all the others, but for its own first erase.
+    cut_block=$((offset / EB_CFI))
+    [ "$cut_block" -gt 0 ] || [ "$moment" = erase ] || cut_block=$blocks
+    { head -c $((cut_block * EB_CFI)) "$work/new.bin"; tail -c +$((cut_block * EB_CFI + 1)) "$work/old.bin"; } >"$out"
+    repeat_byte 255 "$EB_CFI" | put /dev/stdin 0 "$out"
+    if [ "$cut_block" -lt "$blocks" ]; then repeat_byte 255 "$EB_CFI" | put /dev/stdin "$offset" "$out"; fi
+    if [ "$moment" = write ]; then
+        dd if="$work/new.bin" bs=64k iflag=skip_bytes,count_bytes skip="$offset" count="$bytes" status=none |
+            put /dev/stdin "$offset" "$out"
+    fi
+}
+
+tried=0 new=0 rescue=0 dead=0
+for m in "${moments[@]}"; do
+    read -r name image moment offset bytes <<<"$m"
+    tried=$((tried + 1))
+    fresh_flash "$work/v1.fit"
+    make_job "$work/job.img" v1 "$work/$image.fit" "$moment" "$offset" "$bytes"
+    boot_device "$work/$name.log" "$work/job.img"
+    check "$name: the power was cut at the moment ($(grep -m1 '^RIG-CUT' "$work/$name.log" || echo none))" \
+        [ "$BOOT_END" = cut ]
+    expected "$work/expected.bin" "$work/$image.fit" "$moment" "$offset" "$bytes"
+    firmware_1 "$work/now.bin"
+    check "$name: Firmware_1 holds what that moment leaves" cmp -s "$work/expected.bin" "$work/now.bin"
+    # Power on again; the rescue firmware installs the image once more.
+    make_job "$work/job.img" rescue "$work/$image.fit"
+    boot_device "$work/$name-after.log" "$work/job.img"
+    booted=$(firmwares "$work/$name-after.log")
+    case "$booted" in
+    "v2") new=$((new + 1)) ;;
+    "rescue v2") rescue=$((rescue + 1)) ;;
+    *) dead=$((dead + 1)) ;;
+    esac
+    if [ "$moment" = reboot ]; then want="v2"; else want="rescue v2"; fi
+    check "$name: powered on again, booted: ${booted:-nothing} ($BOOT_END)" [ "$booted $BOOT_END" = "$want off" ]
+    check "$name: Firmware_1 holds the image in the end" holds "$work/$image.fit"
+done
+
+if [ -n "$results" ]; then
+    {
+        echo
+        echo "### Booting what was written, $(date -u +%Y-%m-%d), \`tests/vm/boot/run.sh\`, revision $(git -C "$here" rev-parse --short HEAD)"
+        echo
+        echo "AArch64 device booting through U-Boot from CFI NOR, ${size}-byte FIT images (${blocks} blocks of 256 KiB)."
+        echo
+        echo "| power cuts tried | booted new | booted rescue | did not boot | upgrade v1 to v2, v2 to v1 (ms, from the start of reflasher to the new firmware's init) |"
+        echo "|---|---|---|---|---|"
+        echo "| $tried | $new | $rescue | $dead | ${times% } |"
+    } >>"$results"
+fi
+echo "cuts: $tried tried, $new booted new, $rescue booted rescue, $dead did not boot"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
