@@ -24,6 +24,9 @@
 #   disk1 BLOCKS    size of the spare disk in 64 KiB blocks (default 32)
 #   data NAME SIZE  a file of SIZE random bytes, made on the host, at
 #                   /rig/data/NAME in the guest and RIG_WORK/data/NAME here
+#   pflash          QEMU's two CFI flash banks too (the kernel must have
+#                   the CFI driver: build-kernel.sh's "boot" flavour); the
+#                   second, erased, is the partition "BenchCFI"
 # A file SCENARIO.prep beside it, if present, runs on the host first (bash,
 # with RIG_DATA set to the directory that becomes /rig/data in the guest),
 # to make data files.
@@ -69,7 +72,15 @@ rig_flag() { grep -q "^# rig: $1\$" "$scenario"; }
 #    3 and 4 bad), RootFS_1 (the rest).
 layout="block2mtd.block2mtd=/dev/vda,65536,Firmware_1"
 layout+=" nandsim.id_bytes=0xec,0xa1,0x00,0x15 nandsim.overridesize=6 nandsim.badblocks=2,5,6"
-layout+=" \"mtdparts=mtdram test device:256k(U-Boot),256k(U-Config),-(Firmware_2);NAND 128MiB 1,8V 8-bit:256k(Preloader),2M(Kernel_1),-(RootFS_1)\""
+parts="mtdram test device:256k(U-Boot),256k(U-Config),-(Firmware_2);NAND 128MiB 1,8V 8-bit:256k(Preloader),2M(Kernel_1),-(RootFS_1)"
+pflash=()
+if rig_flag pflash; then
+    parts+=";0.flash:64m(CFI-Bank0)ro,-(BenchCFI)"
+    # Only the second bank has a file: with one in the first, QEMU would
+    # run it as the machine's firmware instead of the kernel.
+    pflash=(-drive if=pflash,unit=1,format=raw,file="$work/bank1.img")
+fi
+layout+=" \"mtdparts=$parts\""
 
 rm -rf "$work"
 mkdir -p "$work/root/bin" "$work/root/rig/data" "$work/root/usr/sbin" "$work/root/etc" \
@@ -100,6 +111,10 @@ cp -r "$work/data/." "$work/root/rig/data/"
 disk1_blocks=$(rig_opt disk1)
 "$here/pattern-disk.sh" "$work/disk1.img" "${disk1_blocks:-32}"
 
+if [ "${#pflash[@]}" -gt 0 ]; then
+    head -c 64M /dev/zero | tr '\0' '\377' >"$work/bank1.img"
+fi
+
 timeout_s=$(rig_opt timeout); timeout_s=${timeout_s:-120}
 disk0_opts=$(rig_opt disk0)
 [ -z "$disk0_opts" ] || disk0_opts=",$disk0_opts"
@@ -115,7 +130,7 @@ esac
 "${qemu[@]}" -accel tcg -m 512 -nographic -no-reboot -nic none \
     -kernel "$kernel" -initrd "$work/initrd.cpio.gz" -append "$append" \
     -drive file="$work/disk0.img",format=raw,if=none,id=d0$disk0_opts -drive file="$work/disk1.img",format=raw,if=none,id=d1 \
-    -device virtio-blk-device,drive=d1 -device virtio-blk-device,drive=d0 \
+    -device virtio-blk-device,drive=d1 -device virtio-blk-device,drive=d0 "${pflash[@]+"${pflash[@]}"}" \
     </dev/null >"$work/console.raw" 2>&1 &
 qemu_pid=$!
 # QEMU is only ever ended by its own process id (also by powercut.sh,

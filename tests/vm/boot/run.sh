@@ -8,13 +8,13 @@
 #    the flash exactly as that moment implies, the next power-on must boot
 #    v2 when the image is complete and the rescue firmware otherwise, and
 #    from the rescue a second run must complete and boot v2.
-#   run.sh CACHE PROGRAM HELPER WORK [RESULTS.md]
-# With RESULTS.md, the figures are recorded there.
+#   run.sh CACHE PROGRAM HELPER WORK [--record]
+# With --record, the figures go to bench/RESULTS.md.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/device.sh"
 source "$here/../pattern.sh"
-cache=$1 program=$2 helper=$3 work=$4 results=${5:-}
+cache=$1 program=$2 helper=$3 work=$4 record=${5:-}
 rm -rf "$work"
 boot_rig_prepare "$cache" "$program" "$helper" "$work"
 
@@ -108,17 +108,18 @@ for m in "${moments[@]}"; do
     check "$name: Firmware_1 holds the image in the end" holds "$work/$image.fit"
 done
 
-if [ -n "$results" ]; then
+if [ "$record" = --record ]; then
     {
+        echo "## Booting what was written"
         echo
-        echo "### Booting what was written, $(date -u +%Y-%m-%d), \`tests/vm/boot/run.sh\`, revision $(git -C "$here" rev-parse --short HEAD)"
+        echo "$(date -u +%Y-%m-%d), \`tests/vm/boot/run.sh\`, revision $(git -C "$here" rev-parse --short HEAD): AArch64"
+        echo "board booting through U-Boot from CFI NOR (QEMU TCG), FIT images of ${size} bytes (${blocks} blocks of 256 KiB);"
+        echo "each cut is followed by a power-on, and from the rescue firmware by a second run."
         echo
-        echo "AArch64 device booting through U-Boot from CFI NOR, ${size}-byte FIT images (${blocks} blocks of 256 KiB)."
-        echo
-        echo "| power cuts tried | booted new | booted rescue | did not boot | upgrade v1 to v2, v2 to v1 (ms, from the start of reflasher to the new firmware's init) |"
+        echo "| power cuts tried | booted new | booted rescue | did not boot | upgrade wall time, v1 to v2 and v2 to v1 (ms, reflasher's start to the new firmware's init) |"
         echo "|---|---|---|---|---|"
         echo "| $tried | $new | $rescue | $dead | ${times% } |"
-    } >>"$results"
+    } | "$here/../../../bench/record.sh" boot-power-cuts
 fi
 echo "cuts: $tried tried, $new booted new, $rescue booted rescue, $dead did not boot"
 echo "$passed passed, $failed failed"
