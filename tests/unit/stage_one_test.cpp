@@ -264,11 +264,10 @@ TEST(ImageFormat, GoodAndBrokenImages) {
         {good_u, "legacy U-Boot image: its length and CRCs are right\n"},
         {ubi, "UBI image: its erase-counter headers are right\n"},
     };
-    for (const auto &[bytes, line] : named) {
-        write_file(image, bytes);
-        EXPECT_EQ(
-            capture_stderr([&] { check_image_format(image.c_str(), static_cast<long long>(bytes.size()), 4096); }),
-            line);
+    for (const auto &row : named) {
+        write_file(image, row.first);
+        const auto size = static_cast<long long>(row.first.size());
+        EXPECT_EQ(capture_stderr([&] { check_image_format(image.c_str(), size, 4096); }), row.second);
     }
     reset_options_for_test();
 }
