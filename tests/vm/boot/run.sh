@@ -82,7 +82,7 @@ expected() {
     fi
 }
 
-tried=0 new=0 rescue=0 dead=0
+tried=0 new=0 rescue=0 dead=0 rows=""
 for m in "${moments[@]}"; do
     read -r name image moment offset bytes <<<"$m"
     tried=$((tried + 1))
@@ -103,6 +103,8 @@ for m in "${moments[@]}"; do
     "rescue v2") rescue=$((rescue + 1)) ;;
     *) dead=$((dead + 1)) ;;
     esac
+    rows+="| $name | $moment at 0x$(printf %x "$offset")$([ "$moment" = write ] && echo ", cut to $bytes bytes") | ${booted:-nothing} |
+"
     if [ "$moment" = reboot ]; then want="v2"; else want="rescue v2"; fi
     check "$name: powered on again, booted: ${booted:-nothing} ($BOOT_END)" [ "$booted $BOOT_END" = "$want off" ]
     check "$name: Firmware_1 holds the image in the end" holds "$work/$image.fit"
@@ -119,6 +121,10 @@ if [ "$record" = --record ]; then
         echo "| power cuts tried | booted new | booted rescue | did not boot | upgrade wall time, v1 to v2 and v2 to v1 (ms, reflasher's start to the new firmware's init) |"
         echo "|---|---|---|---|---|"
         echo "| $tried | $new | $rescue | $dead | ${times% } |"
+        echo
+        echo "| cut | the writer held at | firmwares booted after it (the rescue installing v2 again) |"
+        echo "|---|---|---|"
+        printf '%s' "$rows"
     } | "$here/../../../bench/record.sh" boot-power-cuts
 fi
 echo "cuts: $tried tried, $new booted new, $rescue booted rescue, $dead did not boot"
