@@ -103,7 +103,9 @@ for m in "${moments[@]}"; do
     "rescue v2") rescue=$((rescue + 1)) ;;
     *) dead=$((dead + 1)) ;;
     esac
-    rows+="| $name | $moment at 0x$(printf %x "$offset")$([ "$moment" = write ] && echo ", cut to $bytes bytes") | ${booted:-nothing} |
+    held="$moment at 0x$(printf %x "$offset")"
+    [ "$moment" != write ] || held+=", cut to $bytes bytes"
+    rows+="| $name | $held | ${booted:-nothing} |
 "
     if [ "$moment" = reboot ]; then want="v2"; else want="rescue v2"; fi
     check "$name: powered on again, booted: ${booted:-nothing} ($BOOT_END)" [ "$booted $BOOT_END" = "$want off" ]
