@@ -36,13 +36,13 @@
 #include <unistd.h>
 #if defined(__aarch64__)
 #include <asm/ptrace.h>
+#include <errno.h>
 #include <linux/elf.h>
 #include <mtd/mtd-user.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/ptrace.h>
 #include <sys/syscall.h>
-#include <errno.h>
 #include <sys/uio.h>
 #endif
 
