@@ -5,6 +5,7 @@
 #include <linux/major.h>
 #include <mtd/mtd-user.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/ioctl.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -81,4 +82,20 @@ bool erase_size_usable(const MtdGeometry &geo, const char *part_name) {
 int mark_bad_block(int dev, int64_t offset) {
     long long position = offset;
     return mtd_ioctl(dev, MEMSETBADBLOCK, &position) < 0 ? -1 : 0;
+}
+
+bool is_erased(const unsigned char *p, size_t n) {
+    constexpr uint64_t ones = ~UINT64_C(0);
+    size_t i = 0;
+    for (; i + sizeof ones <= n; i += sizeof ones) {
+        uint64_t x = 0;
+        memcpy(&x, p + i, sizeof x);
+        if (x != ones)
+            return false;
+    }
+    for (; i < n; i++) {
+        if (p[i] != 0xff)
+            return false;
+    }
+    return true;
 }

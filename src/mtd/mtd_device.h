@@ -2,6 +2,7 @@
 // and how much of it can hold data.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 #include <sys/stat.h>
 
@@ -50,3 +51,6 @@ bool erase_size_usable(const MtdGeometry &geo, const char *part_name);
 // Marks the block at offset bad (MEMSETBADBLOCK, which also erases it).
 // Returns 0, or -1 with errno. Prints nothing.
 int mark_bad_block(int dev, int64_t offset);
+
+// Whether the n bytes at p are all 0xFF, as erased flash reads.
+bool is_erased(const unsigned char *p, size_t n);

@@ -2,6 +2,7 @@
 
 #include "base/options.h"
 #include "base/text.h"
+#include "mtd/mtd_device.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -52,14 +53,6 @@ uint32_t be32(const unsigned char *p) {
 uint32_t le32(const unsigned char *p) {
     return static_cast<uint32_t>(p[3]) << 24 | static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[1]) << 8 |
            p[0];
-}
-
-bool all_ff(const unsigned char *p, size_t n) {
-    for (size_t i = 0; i < n; i++) {
-        if (p[i] != 0xff)
-            return false;
-    }
-    return true;
 }
 
 // Reads up to length bytes at offset; returns how many, or -1.
@@ -139,7 +132,7 @@ int check_ubi(int fd, long long size, int32_t erase_size) {
             read_at(fd, ec, sizeof ec, static_cast<off_t>(block * erase_size)) == static_cast<ssize_t>(sizeof ec);
         // An erased header is a free block to UBI: images are often padded
         // with 0xFF to the partition or to a block multiple.
-        if (whole && all_ff(ec, sizeof ec))
+        if (whole && is_erased(ec, sizeof ec))
             continue;
         if (!whole || be32(ec) != ubi_ec_magic) {
             print_to(stderr, "UBI image: erase block %lld does not begin with an erase-counter header\n", block);

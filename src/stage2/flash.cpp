@@ -232,22 +232,6 @@ bool same_bytes(const unsigned char *a, const unsigned char *b, size_t n) {
     return true;
 }
 
-bool all_ff(const unsigned char *p, int32_t n) {
-    constexpr uint64_t ones = ~UINT64_C(0);
-    int32_t i = 0;
-    for (; i + static_cast<int32_t>(sizeof ones) <= n; i += static_cast<int32_t>(sizeof ones)) {
-        uint64_t x = 0;
-        memcpy(&x, p + i, sizeof x);
-        if (x != ones)
-            return false;
-    }
-    for (; i < n; i++) {
-        if (p[i] != 0xff)
-            return false;
-    }
-    return true;
-}
-
 // How much of a chunk to program. On NAND a page programmed with nothing
 // but 0xFF gets ECC bytes that are not 0xFF, and is then no longer free for
 // the file system that later writes into it: the trailing run of such
@@ -256,7 +240,7 @@ int32_t programmed_length(const unsigned char *buf, const MtdGeometry &geo) {
     if (!is_nand_type(geo.type))
         return geo.erase_size;
     int32_t end = geo.erase_size;
-    while (end > 0 && all_ff(buf + end - geo.page_size, geo.page_size))
+    while (end > 0 && is_erased(buf + end - geo.page_size, static_cast<size_t>(geo.page_size)))
         end -= geo.page_size;
     return end;
 }
