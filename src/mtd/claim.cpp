@@ -2,7 +2,6 @@
 
 #include "base/log.h"
 #include "base/text.h"
-#include "mtd/mtd_device.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -13,50 +12,62 @@
 
 namespace {
 
-// Descriptors below this are searched for a claim that came across the
-// exec: stage one opens only a handful before it takes it.
-constexpr int max_inherited_fd = 64;
+// The node of the first MTD device in the table, opened read-only and
+// without blocking whatever lies there; -1 when there is none.
+int open_claim_node(const MtdPaths &where) {
+    FILE *table = fopen(where.table, "re");
+    if (table == nullptr)
+        return -1;
+    char line[4096];
+    int index = -1;
+    while (index < 0 && fgets(line, sizeof line, table) != nullptr)
+        (void)scan_mtd_prefix(line, &index);
+    (void)fclose(table);
+    return index < 0 ? -1 : open_mtd_index_in(where, index, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
 
 } // namespace
 
-int claim_partition_in(const MtdPaths &where, const char *part_name) {
-    // The claim is always on the read-write node of the MTD index, so that
-    // a name, /dev/mtdN, /dev/mtdNro and links to them meet on one lock.
-    int index = -1;
-    long long size = -1;
-    (void)find_mtd_partition_in(where, part_name, &index, &size);
-    struct stat node {};
-    if (index < 0 && stat(part_name, &node) == 0)
-        index = mtd_index_of(node);
-    // Kept open without close-on-exec: the lock belongs to this open file,
-    // and stage two inherits it.
-    const int fd = index >= 0 ? open_mtd_index_in(where, index, O_RDONLY) : open(part_name, O_RDONLY);
-    if (fd < 0 || fstat(fd, &node) < 0)
+int claim_device_in(const MtdPaths &where) {
+    const int fd = open_claim_node(where);
+    if (fd < 0)
         return 0;
-    // A descriptor of this process on the same node that holds the claim
-    // (stage one's): locking again through it succeeds.
-    for (int held = 3; held < max_inherited_fd; held++) {
-        struct stat st {};
-        if (held != fd && fstat(held, &st) == 0 && st.st_ino == node.st_ino && st.st_dev == node.st_dev &&
-            flock(held, LOCK_EX | LOCK_NB) == 0) {
-            (void)close(fd);
-            return 0;
-        }
+    if (flock(fd, LOCK_EX | LOCK_NB) < 0) {
+        const int error = errno;
+        (void)close(fd);
+        errno = error;
+        return error == EWOULDBLOCK ? -1 : 0;
     }
-    // Only another holder refuses the run: a node that cannot be locked at
-    // all protects nothing, and must not stop every upgrade.
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK)
-        return 0;
-    (void)close(fd);
-    errno = EWOULDBLOCK;
-    return -1;
+    // Where stage two looks for it, without close-on-exec. Should that
+    // number be out of reach, the claim stays close-on-exec: the exec drops
+    // it, and stage two takes it anew.
+    if (fd == claim_descriptor)
+        (void)fcntl(fd, F_SETFD, 0);
+    else if (dup2(fd, claim_descriptor) == claim_descriptor)
+        (void)close(fd);
+    return 0;
 }
 
-int claim_partition(const char *part_name) { return claim_partition_in(system_mtd_paths, part_name); }
+int keep_claim_in(const MtdPaths &where) {
+    const int fd = open_claim_node(where);
+    if (fd < 0)
+        return 0;
+    struct stat node {};
+    struct stat handed {};
+    const bool is_node = fstat(fd, &node) == 0 && fstat(claim_descriptor, &handed) == 0 &&
+                         handed.st_ino == node.st_ino && handed.st_dev == node.st_dev;
+    (void)close(fd);
+    // Locking again through the description that holds the lock succeeds;
+    // through one whose lock another description holds, it fails.
+    if (is_node && flock(claim_descriptor, LOCK_EX | LOCK_NB) == 0)
+        return 0;
+    return claim_device_in(where);
+}
 
-void claim_or_refuse(const char *part_name) {
-    if (claim_partition(part_name) == 0)
+void claim_or_refuse(const char *part_name, bool handed_over) {
+    const int rc = handed_over ? keep_claim_in(system_mtd_paths) : claim_device_in(system_mtd_paths);
+    if (rc == 0)
         return;
-    print_to(stderr, "mtd: another upgrade of %s is under way\n", part_name);
+    fputs("mtd: another upgrade of this device is under way\n", stderr);
     fatal("cannot write to '%s'", part_name);
 }

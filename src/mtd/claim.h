@@ -1,22 +1,37 @@
-// One upgrade of a partition at a time: an exclusive lock on the node of
-// its MTD character device, which every run takes and holds until the
-// process ends (across the exec into stage two, up to the restart). A lock
-// on the device node, not a file in /tmp, holds across mount namespaces
-// with a /tmp of their own.
+// One upgrade of the device at a time. Every upgrade ends by restarting the
+// whole device, and every run stages into the same /tmp paths, so two runs
+// conflict whatever partitions they name: each run, -T included, takes an
+// exclusive lock (flock) on the character-device node of the first MTD
+// device that the partition table lists (mtd0 wherever it exists), before
+// it copies, stages or writes anything, and holds it until the process
+// ends: across the exec into stage two, up to the restart. A lock on a
+// device node, not a file in /tmp, holds across mount namespaces with a
+// /tmp of their own; the kernel drops it with the last descriptor, so a
+// crash or a kill leaves nothing stale.
 #pragma once
 
 #include "mtd/mtd_table.h"
 
-// Takes the claim on the partition named part_name (a partition name or a
-// device path; every name or node of one MTD device leads to the same
-// claim). A claim this process already holds on another descriptor (the
-// one stage one carried across the exec) counts as taken. Returns 0 when
-// held, and also when the partition cannot be found or opened (the check
-// reports that); -1 with errno EWOULDBLOCK when another run holds it.
-// Prints nothing.
-int claim_partition(const char *part_name);
-int claim_partition_in(const MtdPaths &where, const char *part_name);
+// Where stage one hands its claim over the exec: stage two takes exactly
+// this descriptor, whatever else the caller left open. Low enough for any
+// descriptor limit, above those that shells and service managers pass on.
+constexpr int claim_descriptor = 9;
 
-// Takes the claim, or ends the run through fatal() with a line saying that
-// another upgrade of the partition is under way.
-void claim_or_refuse(const char *part_name);
+// Stage one: opens the node anew (a descriptor of it that the run
+// inherited is shared with its parent, and with every other run that
+// parent starts, so it is never taken over), locks it and moves it to
+// claim_descriptor without close-on-exec. Returns 0 when the claim is
+// held, and also when there is no MTD device node to lock or the node
+// cannot be locked at all (nothing to protect); -1 with errno EWOULDBLOCK
+// when another run holds it. Never blocks. Prints nothing.
+int claim_device_in(const MtdPaths &where);
+
+// Stage two: the claim that stage one handed over at claim_descriptor,
+// when that descriptor is the node and its lock is this process's;
+// otherwise (stage two started by hand) claimed as by claim_device_in.
+int keep_claim_in(const MtdPaths &where);
+
+// Takes the claim (stage one's form, or stage two's when handed_over), or
+// ends the run through fatal() with a line saying that another upgrade is
+// under way.
+void claim_or_refuse(const char *part_name, bool handed_over);

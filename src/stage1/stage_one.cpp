@@ -217,8 +217,8 @@ int stage_one(const char *image_path) {
     if (realpath(image_path, resolved) == nullptr)
         fatal("image not found: %s", image_path);
     // Before anything in /tmp changes: the copy would replace the image
-    // that a running upgrade of the partition is writing.
-    claim_or_refuse(run_options.part_name);
+    // that a running upgrade is writing.
+    claim_or_refuse(run_options.part_name, false);
 
     const char *staged_path = stage_image(resolved);
 

@@ -13,8 +13,8 @@ int stage_two(const char *image_path) {
     // erase and the restart.
     ignore_terminating_signals();
     avoid_oom_killer();
-    // Held since stage one; a stage two started by hand takes it here.
-    claim_or_refuse(run_options.part_name);
+    // Handed over by stage one; a stage two started by hand takes it here.
+    claim_or_refuse(run_options.part_name, true);
     switch_to_ramfs(image_path);
     run_writing_sequence(image_path);
     return finish_and_reboot();

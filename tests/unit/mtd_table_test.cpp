@@ -180,14 +180,17 @@ TEST(MtdTable, ListedPartitionWithoutNodeFailsWithoutTryingTheName) {
     EXPECT_EQ(t.open_tag("Listed"), "fail:" + std::to_string(ENOENT));
 }
 
-// One claim per device node, whichever name leads there; a claim this
-// process holds (carried across the exec) counts as taken.
-TEST(Claim, OneHolderPerDeviceNode) {
+// One claim per device, whatever partition a run names. A descriptor of
+// the node that the runs inherit (an update agent's) is never taken over;
+// the claim crosses the exec at claim_descriptor, which stage two takes
+// whatever else is open.
+TEST(Claim, OneUpgradePerDevice) {
     MtdTree t;
-    t.table(std::string(header) + "mtd3: 00040000 00010000 \"Firmware_1\"\n");
-    t.node_flat(3, "dev3");
-    const std::string node = t.path("dev/mtd3");
-    // Another process holds it until its pipe closes.
+    t.table(std::string(header) + "mtd0: 00040000 00010000 \"U-Boot\"\nmtd3: 00040000 00010000 \"Firmware_1\"\n");
+    t.node_flat(0, "dev0");
+    const std::string node = t.path("dev/mtd0");
+    const int agent = open(node.c_str(), O_RDONLY);
+    // The first run, another process, holds the claim until its pipe closes.
     int ready[2], hold[2];
     ASSERT_EQ(pipe(ready), 0);
     ASSERT_EQ(pipe(hold), 0);
@@ -195,27 +198,42 @@ TEST(Claim, OneHolderPerDeviceNode) {
     if (other == 0) {
         char c = 0;
         close(hold[1]);
-        const int fd = open(node.c_str(), O_RDONLY);
-        _exit(flock(fd, LOCK_EX) == 0 && write(ready[1], "x", 1) == 1 && read(hold[0], &c, 1) >= 0 ? 0 : 1);
+        _exit(claim_device_in(t.paths()) == 0 && write(ready[1], "x", 1) == 1 && read(hold[0], &c, 1) >= 0 ? 0 : 1);
     }
     close(hold[0]);
     char c = 0;
     ASSERT_EQ(read(ready[0], &c, 1), 1);
     errno = 0;
-    EXPECT_EQ(claim_partition_in(t.paths(), "Firmware_1"), -1);
+    EXPECT_EQ(claim_device_in(t.paths()), -1);
     EXPECT_EQ(errno, EWOULDBLOCK);
-    EXPECT_EQ(claim_partition_in(t.paths(), node.c_str()), -1) << "the node's path meets the same claim";
+    ASSERT_EQ(dup2(agent, claim_descriptor), claim_descriptor);
+    EXPECT_EQ(keep_claim_in(t.paths()), -1) << "an inherited descriptor at the number is not the claim";
     close(hold[1]);
     close(ready[0]);
     close(ready[1]);
     ASSERT_EQ(waitpid(other, nullptr, 0), other);
 
-    EXPECT_EQ(claim_partition_in(t.paths(), "Firmware_1"), 0);
-    EXPECT_EQ(claim_partition_in(t.paths(), node.c_str()), 0) << "held by this process already";
-    const int later = open(node.c_str(), O_RDONLY | O_CLOEXEC);
-    EXPECT_EQ(flock(later, LOCK_EX | LOCK_NB), -1) << "the claim is held";
-    close(later);
-    EXPECT_EQ(claim_partition_in(t.paths(), "NoSuchPartition"), 0) << "left to the check";
+    EXPECT_EQ(claim_device_in(t.paths()), 0);
+    EXPECT_EQ(fcntl(claim_descriptor, F_GETFD), 0) << "held at the number, kept across the exec";
+    int fds[70];
+    for (int &fd : fds)
+        fd = open(node.c_str(), O_RDONLY);
+    EXPECT_EQ(keep_claim_in(t.paths()), 0) << "stage two takes the claim handed over";
+    for (const int fd : fds)
+        EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), -1) << "the claim is held";
+    for (const int fd : fds)
+        close(fd);
+    close(claim_descriptor);
+    close(agent);
+    // Nothing in the claim waits, whatever lies at the node.
+    unlink(node.c_str());
+    ASSERT_EQ(mkfifo(node.c_str(), 0600), 0);
+    alarm(10);
+    EXPECT_EQ(claim_device_in(t.paths()), 0);
+    alarm(0);
+    close(claim_descriptor);
+    t.table(header);
+    EXPECT_EQ(claim_device_in(t.paths()), 0) << "no MTD device, nothing to claim";
 }
 
 } // namespace

@@ -53,9 +53,9 @@ rm -rf /tmp/reflasher.img
 ns_rf -q /root/fw.bin
 expect_eq "second run appends" $((lines * 2)) "$(wc -l </tmp/reflasher.log)"
 
-# Two upgrades of one partition at once, the second from a namespace with a
-# /tmp of its own: it is refused before it copies anything, and the first
-# completes.
+# Two runs on one device at once, the second a check of another partition
+# from a namespace with a /tmp of its own: it is refused before it copies
+# anything, and the first completes.
 reset_tmp
 make_image /root/first.bin 3000000
 make_image /root/second.bin 300000
@@ -63,13 +63,13 @@ unshare -m -p -f sh -c 'exec reflasher -q "$@"' ns /root/first.bin >/tmp/rf.out 
 first=$!
 for i in $(seq 400); do [ -n "$(stage2_pid)" ] && break; usleep 10000; done
 # (The first run makes the guest's root read-only: results go to /tmp.)
-unshare -m sh -c 'mount -t tmpfs tmpfs /tmp && reflasher /root/second.bin; echo "status $?"; ls -A /tmp' \
+unshare -m sh -c 'mount -t tmpfs tmpfs /tmp && reflasher -T --part Kernel_1 /root/second.bin; echo "status $?"; ls -A /tmp' \
     >/tmp/second.out 2>/tmp/second.err
 wait "$first"
 RF_RC=$?
 mount -o remount,rw /
-expect_file "two at once: the second refused" /tmp/second.err "mtd: another upgrade of Firmware_1 is under way
-ERROR: cannot write to 'Firmware_1'
+expect_file "two at once: the second refused" /tmp/second.err "mtd: another upgrade of this device is under way
+ERROR: cannot write to 'Kernel_1'
 "
 expect_file "two at once: the second ends with status 1, its /tmp untouched" /tmp/second.out "status 1
 "
