@@ -3,6 +3,8 @@
 #include "base/options.h"
 #include "base/text.h"
 #include "mtd/mtd_device.h"
+#include "stage1/digest.h"
+#include "stage1/fit.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -24,51 +26,9 @@ constexpr int ubi_ec_crc_offset = 60;
 // The header bytes each check reads.
 constexpr int header_bytes = 96;
 
-uint32_t crc_table[256];
-
-void make_crc_table() {
-    for (uint32_t i = 0; i < 256; i++) {
-        uint32_t c = i;
-        for (int k = 0; k < 8; k++)
-            c = (c & 1) != 0 ? 0xedb88320U ^ (c >> 1) : c >> 1;
-        crc_table[i] = c;
-    }
-}
-
-// The reflected CRC-32 register, without zlib's inversions on entry and
-// exit (UBI leaves out the last one).
-uint32_t crc_register(uint32_t reg, const unsigned char *data, size_t length) {
-    if (crc_table[1] == 0)
-        make_crc_table();
-    for (size_t i = 0; i < length; i++)
-        reg = crc_table[(reg ^ data[i]) & 0xff] ^ (reg >> 8);
-    return reg;
-}
-
-uint32_t be32(const unsigned char *p) {
-    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
-           p[3];
-}
-
 uint32_t le32(const unsigned char *p) {
     return static_cast<uint32_t>(p[3]) << 24 | static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[1]) << 8 |
            p[0];
-}
-
-// Reads up to length bytes at offset; returns how many, or -1.
-ssize_t read_at(int fd, unsigned char *buf, size_t length, off_t offset) {
-    size_t done = 0;
-    while (done < length) {
-        const ssize_t n = pread(fd, buf + done, length - done, offset + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
 }
 
 // Lengths from a header are unsigned 64-bit values, compared as such: a
@@ -106,7 +66,7 @@ int check_uimage(int fd, const unsigned char *header, long long size) {
     uint32_t crc = 0;
     for (long long done = 0; done < data_size;) {
         const long long want = data_size - done < buf_size ? data_size - done : buf_size;
-        const ssize_t n = read_at(fd, buf, static_cast<size_t>(want), static_cast<off_t>(uimage_header_size + done));
+        const ssize_t n = read_at(fd, buf, static_cast<size_t>(want), static_cast<uint64_t>(uimage_header_size + done));
         if (n <= 0)
             return failed("uImage", "the file could be read only for", done, data_size);
         crc = crc32_update(crc, buf, static_cast<size_t>(n));
@@ -129,7 +89,7 @@ int check_ubi(int fd, long long size, int32_t erase_size) {
     for (long long block = 0; block < blocks; block++) {
         unsigned char ec[ubi_ec_header_size];
         const bool whole =
-            read_at(fd, ec, sizeof ec, static_cast<off_t>(block * erase_size)) == static_cast<ssize_t>(sizeof ec);
+            read_at(fd, ec, sizeof ec, static_cast<uint64_t>(block * erase_size)) == static_cast<ssize_t>(sizeof ec);
         // An erased header is a free block to UBI: images are often padded
         // with 0xFF to the partition or to a block multiple.
         if (whole && is_erased(ec, sizeof ec))
@@ -138,7 +98,7 @@ int check_ubi(int fd, long long size, int32_t erase_size) {
             print_to(stderr, "UBI image: erase block %lld does not begin with an erase-counter header\n", block);
             return -1;
         }
-        const uint32_t crc = crc_register(0xffffffffU, ec, ubi_ec_crc_offset);
+        const uint32_t crc = ~crc32_update(0, ec, ubi_ec_crc_offset); // no final inversion
         if (crc != be32(ec + ubi_ec_crc_offset)) {
             print_to(stderr, "UBI image: erase block %lld: header CRC is 0x%08x, the header holds 0x%08x\n", block, crc,
                      be32(ec + ubi_ec_crc_offset));
@@ -155,10 +115,10 @@ int check_known_format(int fd, const unsigned char *header, ssize_t have, long l
                        const char **name, const char **checked) {
     if (have < 4)
         return 1;
-    *checked = "length is";
+    *checked = "length is right";
     if (be32(header) == uimage_magic) {
         *name = "legacy U-Boot image";
-        *checked = "length and CRCs are";
+        *checked = "length and CRCs are right";
         if (size < uimage_header_size)
             return cut_in_header("uImage", size, uimage_header_size);
         return check_uimage(fd, header, size);
@@ -168,7 +128,9 @@ int check_known_format(int fd, const unsigned char *header, ssize_t have, long l
         if (size < fdt_header_size)
             return cut_in_header(*name, size, fdt_header_size);
         const unsigned long long total = be32(header + 4);
-        return shorter(size, total) ? failed(*name, "the file is", size, total) : 0;
+        if (shorter(size, total))
+            return failed(*name, "the file is", size, total);
+        return check_fit(fd, header, size, checked);
     }
     if (le32(header) == squashfs_magic) {
         *name = "squashfs 4 image";
@@ -182,7 +144,7 @@ int check_known_format(int fd, const unsigned char *header, ssize_t have, long l
     }
     if (be32(header) == ubi_ec_magic && erase_size > 0) {
         *name = "UBI image";
-        *checked = "erase-counter headers are";
+        *checked = "erase-counter headers are right";
         return check_ubi(fd, size, erase_size);
     }
     return 1;
@@ -190,8 +152,24 @@ int check_known_format(int fd, const unsigned char *header, ssize_t have, long l
 
 } // namespace
 
-uint32_t crc32_update(uint32_t crc, const unsigned char *data, size_t length) {
-    return ~crc_register(~crc, data, length);
+uint32_t be32(const unsigned char *p) {
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+           p[3];
+}
+
+ssize_t read_at(int fd, unsigned char *buf, size_t length, uint64_t offset) {
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = pread(fd, buf + done, length - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
 }
 
 int check_image_format(const char *path, long long size, int32_t erase_size) {
@@ -200,11 +178,16 @@ int check_image_format(const char *path, long long size, int32_t erase_size) {
         return 0; // checked as before: the size tests have passed
     unsigned char header[header_bytes];
     const ssize_t have = read_at(fd, header, sizeof header, 0);
+    // A file that ended before the header bytes asked for is that long now,
+    // whatever its status said when it was taken: the checks go by the
+    // bytes read, never by header bytes that were not filled.
+    if (have >= 0 && have < header_bytes && have < size)
+        size = have;
     const char *name = "";
     const char *checked = "";
     const int rc = check_known_format(fd, header, have, size, erase_size, &name, &checked);
     (void)close(fd);
     if (rc == 0 && run_options.verbosity > 1)
-        print_to(stderr, "%s: its %s right\n", name, checked);
+        print_to(stderr, "%s: its %s\n", name, checked);
     return rc < 0 ? -1 : 0;
 }

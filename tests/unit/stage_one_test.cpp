@@ -1,6 +1,7 @@
 #include "base/mountinfo.h"
 #include "base/options.h"
 #include "base/paths.h"
+#include "stage1/digest.h"
 #include "stage1/image_format.h"
 #include "stage1/stage_one.h"
 #include "support.h"
@@ -205,7 +206,7 @@ TEST(ImageFormat, GoodAndBrokenImages) {
     flipped_name[40] ^= 1;
     const std::string squash = le32(0x73717368) + std::string(24, '\0') + std::string("\x04\0", 2) +
                                std::string(10, '\0') + le32(6000) + le32(0) + std::string(48, '\0');
-    const std::string fit = be32(0xd00dfeed) + be32(3000) + std::string(2992, '\0');
+    const std::string fit = read_file(UNIT_DATA_DIR "/fit-inside.itb");
     const std::string ubi = ubi_block(4096) + ubi_block(4096);
     std::string ubi_bad = ubi;
     ubi_bad[4096 + 20] ^= 1;
@@ -229,7 +230,8 @@ TEST(ImageFormat, GoodAndBrokenImages) {
          "uImage: header CRC is " + hex(crc(flipped_name.substr(0, 4) + be32(0) + flipped_name.substr(8, 56))) +
              ", the header holds " + hex(crc(good_u.substr(0, 4) + be32(0) + good_u.substr(8, 56))) + "\n"},
         {fit, 0, ""},
-        {fit.substr(0, 2999), 0, "FIT image: the file is 2999 bytes, its header announces 3000\n"},
+        {fit.substr(0, 2999), 0,
+         "FIT image: the file is 2999 bytes, its header announces " + std::to_string(fit.size()) + "\n"},
         {fit.substr(0, 39), 0, "FIT image: the file is 39 bytes, shorter than its 40-byte header\n"},
         {squash + std::string(5904, '\0'), 0, ""},
         {squash + std::string(904, '\0'), 0, "squashfs: the file is 1000 bytes, its header announces 6000\n"},
@@ -256,11 +258,16 @@ TEST(ImageFormat, GoodAndBrokenImages) {
         EXPECT_EQ(err, row.err);
         EXPECT_EQ(rc, row.err.empty() ? 0 : -1) << row.err;
     }
+    // A file that shrank after its size was taken fails by the bytes read.
+    write_file(image, good_u.substr(0, 30));
+    EXPECT_EQ(capture_stderr([&] { EXPECT_EQ(check_image_format(image.c_str(), 5000, 0), -1); }),
+              "uImage: the file is 30 bytes, shorter than its 64-byte header\n");
     // At -v a passing image is named, with what was checked.
     reset_options_for_test();
     run_options.verbosity = 2;
     const std::pair<std::string, std::string> named[] = {
-        {fit, "FIT image: its length is right\n"},
+        {fit, "FIT image: the md5 hash of image 'kernel' is not checked\nFIT image: its length and hashes are right\n"},
+        {read_file(UNIT_DATA_DIR "/fit-nohash.itb"), "FIT image: its length is right; it carries no hashes\n"},
         {good_u, "legacy U-Boot image: its length and CRCs are right\n"},
         {ubi, "UBI image: its erase-counter headers are right\n"},
     };
@@ -270,6 +277,99 @@ TEST(ImageFormat, GoodAndBrokenImages) {
         EXPECT_EQ(capture_stderr([&] { check_image_format(image.c_str(), size, 4096); }), row.second);
     }
     reset_options_for_test();
+}
+
+// FITs made by mkimage (data/make-fits.sh): the data inside the tree,
+// after it (data-offset) and at given positions (data-position). Every
+// image's hashes are checked against its own bytes, found here by their
+// payloads; an image damaged anywhere fails by name, and so does a tree
+// that cannot be walked.
+std::string payload(int first, size_t size) {
+    std::string s;
+    for (int i = first; s.size() < size; i++)
+        s += std::to_string(i) + "\n";
+    return s.substr(0, size);
+}
+
+TEST(ImageFormat, FitHashes) {
+    ScratchDir dir;
+    const std::string image = dir / "image";
+    const std::string inside = read_file(UNIT_DATA_DIR "/fit-inside.itb");
+    const std::pair<std::string, std::string> images[] = {{"kernel", payload(1, 3000)},
+                                                          {"ramdisk", payload(5000, 1500)}};
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (const char *name : {"/fit-inside.itb", "/fit-external.itb", "/fit-position.itb"}) {
+        const std::string fit = read_file(UNIT_DATA_DIR + std::string(name));
+        rows.emplace_back(fit, "");
+        for (const auto &[node, bytes] : images) {
+            std::string flipped = fit;
+            ASSERT_NE(fit.find(bytes), std::string::npos) << name << node;
+            flipped[fit.find(bytes) + 1000] ^= 1;
+            const std::string algo = node == "kernel" ? "sha256" : "crc32";
+            rows.emplace_back(flipped,
+                              "FIT image: the " + algo + " hash of image '" + node + "' does not match its data\n");
+        }
+    }
+    const auto walk_fails = [](const char *why) {
+        return "FIT image: its tree cannot be walked: " + std::string(why) + "\n";
+    };
+    const auto patch = [&](size_t at, uint32_t value) {
+        return inside.substr(0, at) + be32(value) + inside.substr(at + 4);
+    };
+    const uint32_t root_prop =
+        (static_cast<uint32_t>(static_cast<unsigned char>(inside[8])) << 24 |
+         static_cast<uint32_t>(static_cast<unsigned char>(inside[9])) << 16 |
+         static_cast<uint32_t>(static_cast<unsigned char>(inside[10])) << 8 | static_cast<unsigned char>(inside[11])) +
+        8;
+    const std::string cut = patch(4, 1000).substr(0, 1000);
+    rows.emplace_back(cut, walk_fails("its structure or strings block lies outside the tree"));
+    rows.emplace_back(patch(root_prop + 4, 0x7fffffff), walk_fails("a node or property runs past the structure block"));
+    rows.emplace_back(patch(root_prop + 8, 0x7fffffff), walk_fails("a property name lies outside the strings block"));
+    const std::string external = read_file(UNIT_DATA_DIR "/fit-external.itb");
+    rows.emplace_back(external.substr(0, external.size() - 100),
+                      "FIT image: the data of image 'ramdisk' lies outside the file\n");
+    for (const auto &[bytes, err] : rows) {
+        write_file(image, bytes);
+        int rc = 0;
+        EXPECT_EQ(
+            capture_stderr([&] { rc = check_image_format(image.c_str(), static_cast<long long>(bytes.size()), 0); }),
+            err);
+        EXPECT_EQ(rc, err.empty() ? 0 : -1) << err;
+    }
+}
+
+// Known answers (FIPS 180), the long one fed in pieces of changing sizes.
+TEST(Digest, KnownAnswers) {
+    const auto hex_digest = [](DigestKind kind, const std::string &data, size_t piece) {
+        Digest d{};
+        digest_start(d, kind);
+        for (size_t at = 0; at < data.size(); at += piece++)
+            digest_update(d, reinterpret_cast<const unsigned char *>(data.data()) + at,
+                          std::min(piece, data.size() - at));
+        unsigned char out[max_digest_size];
+        std::string text;
+        for (size_t i = 0, n = digest_finish(d, out); i < n; i++) {
+            char b[3];
+            snprintf(b, sizeof b, "%02x", out[i]);
+            text += b;
+        }
+        return text;
+    };
+    const std::string two_blocks = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    const std::string million(1000000, 'a');
+    EXPECT_EQ(hex_digest(DigestKind::sha1, "", 1), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+    EXPECT_EQ(hex_digest(DigestKind::sha1, "abc", 1), "a9993e364706816aba3e25717850c26c9cd0d89d");
+    EXPECT_EQ(hex_digest(DigestKind::sha1, two_blocks, 64), "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
+    EXPECT_EQ(hex_digest(DigestKind::sha1, million, 7), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
+    EXPECT_EQ(hex_digest(DigestKind::sha256, "", 1),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(hex_digest(DigestKind::sha256, "abc", 2),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(hex_digest(DigestKind::sha256, two_blocks, 100),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(hex_digest(DigestKind::sha256, million, 61),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    EXPECT_EQ(hex_digest(DigestKind::crc32, "123456789", 4), "cbf43926");
 }
 
 } // namespace

@@ -151,6 +151,17 @@ for img in uimage:uImage fit:FIT squashfs:squashfs ubi:UBI; do
     run_rf -T /tmp/broken.img
     check "$name cut inside its header: fails, named" [ "$RF_RC" = 1 ] && grep -q "^$name" /tmp/rf.err
 done
+# A FIT whose kernel lost a bit on its way is refused by its hash before
+# stage two, without -T too, and the flash stays as it was.
+cp /rig/data/fw.fit /tmp/broken.img
+printf 'x' | dd of=/tmp/broken.img bs=1 seek=100000 conv=notrunc 2>/dev/null
+read_blocks Firmware_1 0 8 >/tmp/before
+ns_rf -q /tmp/broken.img
+expect_file "FIT with a damaged kernel: refused by its hash" /tmp/rf.err "FIT image: the sha256 hash of image 'kernel' does not match its data
+$FAILED
+"
+read_blocks Firmware_1 0 8 >/tmp/after
+same_bytes "FIT with a damaged kernel: flash untouched" /tmp/before /tmp/after
 # Padded with erased blocks, a UBI image is still good; a squashfs whose
 # length has its top bit set is not.
 { cat /rig/data/fw.ubi; ff_bytes $((2 * EB_NOR)); } >/tmp/padded.img
