@@ -24,9 +24,9 @@ namespace {
 // Past this end a block cannot be described by the 32-bit erase request.
 constexpr int64_t erase32_limit = INT64_C(1) << 32;
 
-// The part of the first block programmed last on NOR: every image
-// format's header lies within it.
-constexpr int32_t header_span = 4096;
+// Every image format keeps its magic in its first 4 bytes: on NOR the
+// first block's first write unit, at least these, is programmed last.
+constexpr int32_t magic_size = 4;
 
 // UBI's erase-counter header magic, at the start of every UBI image.
 constexpr char ubi_magic[] = "UBI#";
@@ -432,11 +432,13 @@ void write_first_chunk(Writer &w, bool same) {
     } else if (same && !w.first_erased) {
         w.unchanged++;
     } else {
-        // Its first 4 KiB, where every format's header lies, go in last: a
-        // cut during this write leaves no header over a block whose tail is
-        // still erased. NAND programs its pages in order.
-        const int32_t half = w.target.geo.erase_size / 2;
-        fault = program_nor(w, w.first, w.first_offset, w.first_erased, half < header_span ? half : header_span);
+        // Its first write unit (the partition's write size, at least the 4
+        // bytes of the magic) goes in last, after the rest of the block: the
+        // CFI driver programs in address order, and a cut during that last
+        // write leaves no magic over a half-written block. NAND must program
+        // a block's pages in order.
+        const int32_t unit = w.target.geo.page_size > magic_size ? w.target.geo.page_size : magic_size;
+        fault = program_nor(w, w.first, w.first_offset, w.first_erased, unit);
     }
     if (fault != Fault::none) {
         print_to(stderr,

@@ -81,7 +81,7 @@ int mtd_request(int fd, unsigned long request, void *arg) {
         info->type = fake.type;
         info->erasesize = fake.erasesize;
         info->size = static_cast<uint32_t>(fake.size);
-        info->writesize = 2048;
+        info->writesize = fake.writesize;
         return 0;
     }
     case MEMGETBADBLOCK: {

@@ -25,6 +25,7 @@ struct FakeIo {
     FileId device;
     uint8_t type = 0;
     uint32_t erasesize = 0;
+    uint32_t writesize = 2048;
     uint64_t size = 0;
     bool getinfo_fails = false;
     bool unlock_fails = false;

@@ -8,9 +8,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/major.h>
 #include <map>
 #include <mtd/mtd-abi.h>
 #include <set>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 // The writer against a faked MTD device, for what a real kernel cannot show
@@ -20,7 +22,8 @@
 
 namespace {
 
-constexpr uint32_t eb = 4096;
+// The fake device's erase-block size, 4 KiB unless a test sets it.
+uint32_t eb = 4096;
 
 std::string old_block(size_t index) { return std::string(eb, static_cast<char>('a' + index % 26)); }
 
@@ -36,6 +39,7 @@ class Flash : public testing::Test {
     void SetUp() override {
         reset_options_for_test();
         reset_fake();
+        eb = 4096;
         device_ = dir_ / "mtd";
         image_ = dir_ / "image.bin";
     }
@@ -49,6 +53,7 @@ class Flash : public testing::Test {
         fake.device = file_id(device_);
         fake.write_file = fake.device;
         fake.type = type;
+        fake.writesize = type == MTD_NORFLASH ? 1 : 2048;
         fake.erasesize = eb;
         fake.size = blocks * eb;
     }
@@ -86,41 +91,56 @@ class Flash : public testing::Test {
 };
 
 TEST_F(Flash, NorExactBlocksWithoutFillAndNothingPastTheImage) {
-    make_device(MTD_NORFLASH, 6);
-    const std::string img = image_bytes(3 * eb);
-    make_image(img);
-    EXPECT_EQ(run(), head() + "Done.\n");
+    // Erase blocks of 4 and 64 KiB; write units of 1 byte (the magic's 4
+    // go last) and of 16.
+    for (const auto &[erase_size, unit] : {std::pair<uint32_t, uint32_t>{4096, 1}, {65536, 16}}) {
+        SCOPED_TRACE(erase_size);
+        reset_fake();
+        eb = erase_size;
+        make_device(MTD_NORFLASH, 6);
+        fake.writesize = unit;
+        const uint32_t last = std::max(unit, 4u);
+        const std::string img = image_bytes(3 * eb);
+        make_image(img);
+        EXPECT_EQ(run(), head() + "Done.\n");
 
-    // Each block is compared before it is touched; the first is erased
-    // before any other and written last, its first half (up to 4 KiB) after
-    // the rest; every write is read back.
-    std::vector<std::string> expected = opened();
-    add(expected,
-        {read(0), read(eb), unlock(0), erase(0), unlock(eb), erase(eb), write(eb), read(eb), read(2 * eb),
-         unlock(2 * eb), erase(2 * eb), write(2 * eb), read(2 * eb), write(eb / 2, eb / 2), write(0, eb / 2), read(0)});
-    EXPECT_EQ(fake.events, expected) << "no bad-block query on NOR";
-    EXPECT_EQ(read_file(device_).substr(0, 3 * eb), img);
-    for (size_t b = 3; b < 6; b++)
-        EXPECT_EQ(block(b), old_block(b)) << b;
+        // Each block is compared before it is touched; the first is erased
+        // before any other and written last, its first write unit after the
+        // rest; every write is read back.
+        std::vector<std::string> expected = opened();
+        add(expected, {read(0), read(eb), unlock(0), erase(0), unlock(eb), erase(eb), write(eb), read(eb), read(2 * eb),
+                       unlock(2 * eb), erase(2 * eb), write(2 * eb), read(2 * eb), write(last, eb - last),
+                       write(0, last), read(0)});
+        EXPECT_EQ(fake.events, expected) << "no bad-block query on NOR";
+        EXPECT_EQ(read_file(device_).substr(0, 3 * eb), img);
+        for (size_t b = 3; b < 6; b++)
+            EXPECT_EQ(block(b), old_block(b)) << b;
+    }
 }
 
 TEST_F(Flash, OneByteMoreFillsTheLastBlockWithFF) {
-    make_device(MTD_NANDFLASH, 4);
-    const std::string img = image_bytes(2 * eb + 1);
-    make_image(img);
-    EXPECT_EQ(run(), head() + "Done.\n");
-    EXPECT_EQ(read_file(device_).substr(0, 2 * eb), img.substr(0, 2 * eb));
-    EXPECT_EQ(block(2), img.substr(2 * eb) + std::string(eb - 1, '\xff'));
-    EXPECT_EQ(block(3), old_block(3));
-    // The good blocks are counted before the first erase; the last chunk
-    // is programmed and read back only up to the end of its one page with
-    // data; NAND blocks are not compared before the erase.
-    std::vector<std::string> expected = opened();
-    add(expected,
-        {"MEMGETBADBLOCK 0x0", "MEMGETBADBLOCK 0x1000", "MEMGETBADBLOCK 0x2000", "MEMGETBADBLOCK 0x0", unlock(0),
-         erase(0), "MEMGETBADBLOCK 0x1000", unlock(eb), erase(eb), write(eb), read(eb), "MEMGETBADBLOCK 0x2000",
-         unlock(2 * eb), erase(2 * eb), write(2 * eb, 0x800), read(2 * eb, 0x800), write(0), read(0)});
-    EXPECT_EQ(fake.events, expected);
+    for (const uint32_t erase_size : {4096, 65536}) {
+        SCOPED_TRACE(erase_size);
+        reset_fake();
+        eb = erase_size;
+        make_device(MTD_NANDFLASH, 4);
+        const std::string img = image_bytes(2 * eb + 1);
+        make_image(img);
+        EXPECT_EQ(run(), head() + "Done.\n");
+        EXPECT_EQ(read_file(device_).substr(0, 2 * eb), img.substr(0, 2 * eb));
+        EXPECT_EQ(block(2), img.substr(2 * eb) + std::string(eb - 1, '\xff'));
+        EXPECT_EQ(block(3), old_block(3));
+        // The good blocks are counted before the first erase; the last chunk
+        // is programmed and read back only up to the end of its one page with
+        // data; NAND blocks are not compared before the erase, and the first is
+        // programmed in one write.
+        std::vector<std::string> expected = opened();
+        add(expected, {"MEMGETBADBLOCK 0x0", "MEMGETBADBLOCK " + hex(eb), "MEMGETBADBLOCK " + hex(2 * eb),
+                       "MEMGETBADBLOCK 0x0", unlock(0), erase(0), "MEMGETBADBLOCK " + hex(eb), unlock(eb), erase(eb),
+                       write(eb), read(eb), "MEMGETBADBLOCK " + hex(2 * eb), unlock(2 * eb), erase(2 * eb),
+                       write(2 * eb, 0x800), read(2 * eb, 0x800), write(0), read(0)});
+        EXPECT_EQ(fake.events, expected);
+    }
 }
 
 TEST_F(Flash, ShortAndInterruptedReadsStillFillWholeBlocks) {
@@ -214,6 +234,9 @@ TEST_F(Flash, OpeningFailures) {
     EXPECT_EXIT(
         flash_image(image_.c_str(), "NoSuchPartition"), testing::ExitedWithCode(1),
         testing::Eq(std::string("mtd: cannot open NoSuchPartition\nERROR: flashing 'NoSuchPartition' failed\n")));
+    // A path that no longer leads to the device the guard checked.
+    EXPECT_EXIT(flash_image(image_.c_str(), device_.c_str(), makedev(MTD_CHAR_MAJOR, 6)), testing::ExitedWithCode(1),
+                testing::Eq("mtd: " + device_ + " is not the device that was checked\n" + failed()));
     fake.getinfo_fails = true;
     EXPECT_EXIT(run_raw(), testing::ExitedWithCode(1),
                 testing::Eq("mtd: MEMGETINFO failed for " + device_ + "\n" + failed()));
@@ -406,6 +429,18 @@ TEST_F(Flash, FailingBlocks) {
          "mtd: MEMERASE failed at 0x00004000: %E\nmtd: 4 blocks in a row failed, the last at 0x00004000: the device "
          "or its driver is at fault, no more blocks are marked bad\n",
          {}},
+        {"NAND: four failing blocks, never more than two in a row, still complete",
+         MTD_NANDFLASH,
+         {{b1, 1}, {b2, 1}, {4 * eb, 1}, {5 * eb, 1}},
+         {},
+         {},
+         {},
+         false,
+         "mtd: MEMERASE failed at 0x00001000: %E\nmtd: marked the block at 0x00001000 bad: erase failed\n"
+         "mtd: MEMERASE failed at 0x00002000: %E\nmtd: marked the block at 0x00002000 bad: erase failed\n"
+         "mtd: MEMERASE failed at 0x00004000: %E\nmtd: marked the block at 0x00004000 bad: erase failed\n"
+         "mtd: MEMERASE failed at 0x00005000: %E\nmtd: marked the block at 0x00005000 bad: erase failed\n",
+         {0, 3, 6}},
         {"NAND: the rest no longer fits",
          MTD_NANDFLASH,
          {{b1, 1}},
@@ -436,6 +471,16 @@ TEST_F(Flash, FailingBlocks) {
          "mtd: read-back differs at 0x00001000, erasing and writing the block once more\n",
          {0, 1, 2},
          {write(b1), read(b1), unlock(b1), erase(b1), write(b1), read(b1), read(b2)}},
+        {"NOR first block's read-back differs: written again, its first word last again",
+         MTD_NORFLASH,
+         {},
+         {},
+         {{0, 2}},
+         {},
+         false,
+         "mtd: read-back differs at 0x00000000, erasing and writing the block once more\n",
+         {0, 1, 2},
+         {write(4, eb - 4), write(0, 4), read(0), unlock(0), erase(0), write(4, eb - 4), write(0, 4), read(0)}},
         {"NOR read-back differs twice",
          MTD_NORFLASH,
          {},
@@ -499,8 +544,7 @@ TEST_F(Flash, NorLeavesUnchangedBlocksAlone) {
                          "Progress: 30% (4 of 12 KiB)\nProgress: 60% (8 of 12 KiB)\nProgress: 100% (12 of 12 KiB)\n"
                          "2 of 3 blocks already up to date\nDone.\n");
     std::vector<std::string> expected = opened();
-    add(expected,
-        {read(0), read(eb), read(2 * eb), unlock(0), erase(0), write(eb / 2, eb / 2), write(0, eb / 2), read(0)});
+    add(expected, {read(0), read(eb), read(2 * eb), unlock(0), erase(0), write(4, eb - 4), write(0, 4), read(0)});
     EXPECT_EQ(fake.events, expected);
     EXPECT_EQ(read_file(device_).substr(0, 3 * eb), img);
 
@@ -519,7 +563,7 @@ TEST_F(Flash, NorLeavesUnchangedBlocksAlone) {
     run_options.verbosity = 0;
     EXPECT_EQ(run(), "");
     add(expected = opened(), {read(0), read(eb), unlock(0), erase(0), unlock(eb), erase(eb), write(eb), read(eb),
-                              read(2 * eb), write(eb / 2, eb / 2), write(0, eb / 2), read(0)});
+                              read(2 * eb), write(4, eb - 4), write(0, 4), read(0)});
     EXPECT_EQ(fake.events, expected);
     EXPECT_EQ(read_file(device_).substr(0, 3 * eb), img);
 }

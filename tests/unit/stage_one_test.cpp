@@ -328,13 +328,12 @@ TEST(ImageFormat, FitHashes) {
     const std::string external = read_file(UNIT_DATA_DIR "/fit-external.itb");
     rows.emplace_back(external.substr(0, external.size() - 100),
                       "FIT image: the data of image 'ramdisk' lies outside the file\n");
-    for (const auto &[bytes, err] : rows) {
-        write_file(image, bytes);
+    for (const auto &row : rows) {
+        write_file(image, row.first);
+        const auto size = static_cast<long long>(row.first.size());
         int rc = 0;
-        EXPECT_EQ(
-            capture_stderr([&] { rc = check_image_format(image.c_str(), static_cast<long long>(bytes.size()), 0); }),
-            err);
-        EXPECT_EQ(rc, err.empty() ? 0 : -1) << err;
+        EXPECT_EQ(capture_stderr([&] { rc = check_image_format(image.c_str(), size, 0); }), row.second);
+        EXPECT_EQ(rc, row.second.empty() ? 0 : -1) << row.second;
     }
 }
 
