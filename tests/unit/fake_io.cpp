@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mtd/mtd-user.h>
+#include <mtd/ubi-user.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -140,6 +141,10 @@ int __wrap_ioctl(int fd, unsigned long request, ...) {
     va_end(args);
     if (is(fd, fake.device))
         return mtd_request(fd, request, arg);
+    if (is(fd, fake.ubi_control) && request == UBI_IOCDET) {
+        fake.events.push_back("UBI_IOCDET " + std::to_string(*static_cast<int32_t *>(arg)));
+        return fake.ubi_detach_error != 0 ? fail(fake.ubi_detach_error) : 0;
+    }
     return __real_ioctl(fd, request, arg);
 }
 

@@ -40,6 +40,11 @@ struct FakeIo {
     bool setbad_fails = false;
     int64_t garble_at = -1; // the byte of a read that garbling flips; -1: the middle
 
+    // UBI's control device: UBI_IOCDET is recorded with its argument and
+    // fails with ubi_detach_error when that is set.
+    FileId ubi_control;
+    int ubi_detach_error = 0;
+
     // Scripted results for reads of read_file and writes to write_file:
     // a negative value is returned as -1 with that errno, 0 as a result of
     // 0, a positive value caps the length of a real call. When a script is
