@@ -1,7 +1,9 @@
 # Cross build for big-endian 32-bit MIPS with Debian's mips-linux-gnu
-# toolchain and glibc: the unit tests, under user-mode emulation.
+# toolchain and glibc: the unit tests, under user-mode emulation, over the
+# program's code built as the release builds it (MIPS16e).
 #   cmake -S . -B build/mips -DCMAKE_TOOLCHAIN_FILE=cmake/mips-linux-gnu.cmake -DREFLASHER_STATIC=ON
 set(CMAKE_SYSTEM_PROCESSOR mips)
 set(GNU_TRIPLET mips-linux-gnu)
 set(QEMU_USER qemu-mips-static)
+set(REFLASHER_MIPS16 ON CACHE BOOL "MIPS: compile the program as MIPS16e code")
 include(${CMAKE_CURRENT_LIST_DIR}/glibc-common.cmake)

@@ -2,8 +2,8 @@
 # Installs what building and testing need, on a Debian 12 machine (root).
 set -euo pipefail
 packages=(cmake ninja-build g++ googletest clang libclang-rt-14-dev clang-tidy clang-format cppcheck valgrind
-          g++-aarch64-linux-gnu g++-arm-linux-gnueabihf g++-mips-linux-gnu
-          qemu-system-arm qemu-user-static linux-source-6.1
+          g++-aarch64-linux-gnu g++-arm-linux-gnueabihf g++-mips-linux-gnu g++-mipsel-linux-gnu
+          qemu-system-arm qemu-system-mips qemu-user-static linux-source-6.1
           flex bison bc cpio xz-utils libssl-dev libelf-dev man-db
           musl-dev musl-tools musl-dev:arm64 musl-dev:armhf mtd-utils
           u-boot-tools squashfs-tools device-tree-compiler u-boot-qemu python3)

@@ -28,11 +28,13 @@ build_release_aarch64
 build_release_armv7
 configure build/release-x86_64 cmake/x86_64-linux-musl.cmake
 cmake --build build/release-x86_64
-configure build/release-mips cmake/mips-linux-musl.cmake
-cmake --build build/release-mips
+for arch in mips mipsel; do
+    configure build/release-$arch cmake/$arch-linux-musl.cmake
+    cmake --build build/release-$arch
+done
 # Static glibc builds for the unit tests under qemu-user: AArch64, ARMv7
-# and big-endian MIPS.
-for target in aarch64:aarch64-linux-gnu armv7:armv7-linux-gnueabihf mips:mips-linux-gnu; do
+# and big- and little-endian MIPS.
+for target in aarch64:aarch64-linux-gnu armv7:armv7-linux-gnueabihf mips:mips-linux-gnu mipsel:mipsel-linux-gnu; do
     configure "build/${target%%:*}" "cmake/${target#*:}.cmake" -DREFLASHER_STATIC=ON
     cmake --build "build/${target%%:*}"
 done
@@ -53,11 +55,11 @@ step "host: unit and guest tests" ctest --test-dir build/host -j"$jobs" --output
 step "host: unit tests under ASan+UBSan" ctest --test-dir build/sanitize -j"$jobs" --output-on-failure
 step "clang: unit tests and fuzzing under ASan+UBSan" ctest --test-dir build/fuzz -j"$jobs" --output-on-failure
 step "host: unit tests under valgrind memcheck" scripts/valgrind-unit.sh build/host
-for arch in aarch64 armv7 mips; do
+for arch in aarch64 armv7 mips mipsel; do
     step "$arch: unit tests under qemu-user" ctest --test-dir "build/$arch" -j"$jobs" --output-on-failure
 done
-for arch in aarch64 x86_64 armv7 mips; do
-    step "$arch release build: size budget, run-time dependencies, usage text" \
+for arch in aarch64 x86_64 armv7 mips mipsel; do
+    step "$arch release build: size budget, page alignment, run-time dependencies, usage text" \
         ctest --test-dir "build/release-$arch" --output-on-failure
 done
 step "release sizes" bench/size.sh --no-record
