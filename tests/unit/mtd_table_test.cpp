@@ -213,14 +213,16 @@ TEST(Claim, OneUpgradePerDevice) {
     close(ready[1]);
     ASSERT_EQ(waitpid(other, nullptr, 0), other);
 
-    EXPECT_EQ(claim_device_in(t.paths()), 0);
-    EXPECT_EQ(fcntl(claim_descriptor, F_GETFD), 0) << "held at the number, kept across the exec";
+    // A caller that left 70 descriptors open.
     int fds[70];
     for (int &fd : fds)
         fd = open(node.c_str(), O_RDONLY);
+    EXPECT_EQ(claim_device_in(t.paths()), 0);
+    EXPECT_EQ(fcntl(claim_descriptor, F_GETFD), 0) << "held at the number, kept across the exec";
     EXPECT_EQ(keep_claim_in(t.paths()), 0) << "stage two takes the claim handed over";
+    // (The caller's descriptor at the claim's number gave way to it.)
     for (const int fd : fds)
-        EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), -1) << "the claim is held";
+        EXPECT_TRUE(fd == claim_descriptor || flock(fd, LOCK_EX | LOCK_NB) == -1) << "the claim is held";
     for (const int fd : fds)
         close(fd);
     close(claim_descriptor);
