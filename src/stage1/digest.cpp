@@ -47,7 +47,7 @@ void store_be32(unsigned char *p, uint32_t v) {
 void sha256_blocks(uint32_t *h, const unsigned char *p, size_t blocks) {
     for (; blocks > 0; blocks--, p += 64) {
         uint32_t w[64];
-        for (int i = 0; i < 16; i++)
+        for (size_t i = 0; i < 16; i++)
             w[i] = load_be32(p + 4 * i);
         for (int i = 16; i < 64; i++) {
             const uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
@@ -82,7 +82,7 @@ void sha256_blocks(uint32_t *h, const unsigned char *p, size_t blocks) {
 void sha1_blocks(uint32_t *h, const unsigned char *p, size_t blocks) {
     for (; blocks > 0; blocks--, p += 64) {
         uint32_t w[80];
-        for (int i = 0; i < 16; i++)
+        for (size_t i = 0; i < 16; i++)
             w[i] = load_be32(p + 4 * i);
         for (int i = 16; i < 80; i++)
             w[i] = rotr(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 31);
