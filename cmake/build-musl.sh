@@ -11,19 +11,7 @@ dir=$cache/musl-$triplet
 if [ -f "$dir/.complete" ]; then echo "$dir"; exit 0; fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-# The source comes through a source list of our own, so that the system's
-# package lists stay as they are.
-mkdir -p "$tmp/lists/partial"
-cat >"$tmp/src.sources" <<SOURCES
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SOURCES
-apt_src=(-o Dir::Etc::SourceList="$tmp/src.sources" -o Dir::Etc::SourceParts=/nonexistent
-         -o Dir::State::Lists="$tmp/lists")
-(cd "$tmp" && apt-get "${apt_src[@]}" update -qq && apt-get "${apt_src[@]}" source --download-only -qq musl) >&2
+"$(dirname "$0")/../scripts/debian-source.sh" musl "$tmp" >&2
 tar -C "$tmp" -xzf "$tmp"/musl_*.orig.tar.gz
 src=$(find "$tmp" -maxdepth 1 -type d -name 'musl-*' | head -n 1)
 rm -rf "$dir"

@@ -5,8 +5,8 @@
 # the replay of their corpus), the unit tests on AArch64, ARMv7 and
 # big-endian MIPS under qemu-user, the release builds for those and x86_64
 # with their size budget, the guest scenarios on the emulated device
-# (AArch64 and 32-bit ARM guests running the release binaries, power cuts
-# included), and the static checks.
+# (AArch64, 32-bit ARM and big-endian MIPS guests running the release
+# binaries, power cuts included), and the static checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -42,6 +42,7 @@ done
 cmake -S . -B build/host -G Ninja -DREFLASHER_GUEST_BINARY="$root/build/release-aarch64/reflasher" \
       -DREFLASHER_GUEST_HELPER="$root/build/release-aarch64/tests/rig_helper" \
       -DREFLASHER_GUEST_BINARY_ARM="$root/build/release-armv7/reflasher" \
+      -DREFLASHER_GUEST_BINARY_MIPS="$root/build/release-mips/reflasher" \
       -DREFLASHER_VM_CACHE="$cache" >/dev/null
 cmake --build build/host
 cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DREFLASHER_SANITIZE=ON >/dev/null

@@ -5,8 +5,9 @@
 # the new image only once every other block does.
 #   powercut.sh CACHE PROGRAM HELPER WORKDIR [COUNT] [SEED]
 # Every cut prints its seed and delay; POWERCUT_DELAYS="ms ms ..." replays
-# given delays instead. POWERCUT_ARCH=arm runs the 32-bit ARM guest (with
-# the ARMv7 program and helper) instead of the AArch64 one.
+# given delays instead. POWERCUT_ARCH=arm (or mips) runs the 32-bit ARM
+# guest with the ARMv7 program and helper (or the MIPS guest with the MIPS
+# ones) instead of the AArch64 one.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cache=$1 program=$2 helper=$3 work=$4

@@ -1,6 +1,7 @@
 // Small tools for the guest scenarios and benchmarks, built with the same
 // toolchain and C library as the program under test.
 //   rig_helper strerror N        the C library's text for error number N
+//                                (or ELOOP)
 //   rig_helper noboot CMD ARGS   runs CMD without CAP_SYS_BOOT, so that
 //                                reboot(2) is refused
 //   rig_helper measure CMD ARGS  runs CMD; prints "MEASURE wall_ms cpu_ms
@@ -12,6 +13,14 @@
 //                                peak_rss_kb peak_locked_kb" of the running
 //                                stage two, whose memory --sample reads
 //                                every 5 ms meanwhile
+//   rig_helper ubiattach MTD VID_HDR_OFFSET
+//                                attaches UBI to MTD device MTD (busybox's
+//                                ubiattach cannot set the offset)
+//   rig_helper rawwrite DEVICE IMAGE
+//                                erases and writes the MTD device's blocks
+//                                with the image and does nothing else (no
+//                                read-back, no comparison): the floor that
+//                                no writer can beat
 //   rig_helper cut erase|write|reboot OFFSET BYTES CMD ARGS...
 //                                runs CMD traced (and the stage two it
 //                                becomes) and holds it stopped at a chosen
@@ -24,11 +33,17 @@
 //                                OFFSET" and waits for the power to go
 //                                (AArch64 only)
 #include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <linux/capability.h>
+#include <mtd/mtd-user.h>
+#include <mtd/ubi-user.h>
 #include <poll.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -36,11 +51,8 @@
 #include <unistd.h>
 #if defined(__aarch64__)
 #include <asm/ptrace.h>
-#include <errno.h>
 #include <linux/elf.h>
-#include <mtd/mtd-user.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/ptrace.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
@@ -103,6 +115,46 @@ long find_stage_two() {
     }
     closedir(proc);
     return found;
+}
+
+int ubiattach(int mtd, int vid_hdr_offset) {
+    const int ctrl = open("/dev/ubi_ctrl", O_RDONLY);
+    ubi_attach_req req{};
+    req.ubi_num = UBI_DEV_NUM_AUTO;
+    req.mtd_num = mtd;
+    req.vid_hdr_offset = vid_hdr_offset;
+    if (ctrl < 0 || ioctl(ctrl, UBI_IOCATT, &req) < 0) {
+        perror("ubiattach");
+        return 1;
+    }
+    return 0;
+}
+
+int rawwrite(const char *device, const char *image) {
+    const int dev = open(device, O_RDWR);
+    const int in = open(image, O_RDONLY);
+    mtd_info_user info{};
+    if (dev < 0 || in < 0 || ioctl(dev, MEMGETINFO, &info) < 0) {
+        perror("rawwrite");
+        return 1;
+    }
+    auto *buf = static_cast<unsigned char *>(malloc(info.erasesize));
+    for (uint32_t offset = 0;; offset += info.erasesize) {
+        size_t fill = 0;
+        ssize_t n = 1;
+        while (fill < info.erasesize && (n = read(in, buf + fill, info.erasesize - fill)) > 0)
+            fill += static_cast<size_t>(n);
+        if (fill == 0)
+            break;
+        memset(buf + fill, 0xff, info.erasesize - fill);
+        erase_info_user erase{offset, info.erasesize};
+        if (ioctl(dev, MEMERASE, &erase) < 0 ||
+            pwrite(dev, buf, info.erasesize, offset) != static_cast<ssize_t>(info.erasesize)) {
+            perror("rawwrite");
+            return 1;
+        }
+    }
+    return 0;
 }
 
 #if defined(__aarch64__)
@@ -275,7 +327,9 @@ int stamp(const char *trigger, bool sampling) {
 
 int main(int argc, char **argv) {
     if (argc == 3 && strcmp(argv[1], "strerror") == 0) {
-        puts(strerror(atoi(argv[2])));
+        // By number, or by name where the numbers differ between
+        // architectures (ELOOP is 40 on ARM, 90 on MIPS).
+        puts(strerror(strcmp(argv[2], "ELOOP") == 0 ? ELOOP : atoi(argv[2])));
         return 0;
     }
     if (argc >= 3 && strcmp(argv[1], "noboot") == 0) {
@@ -287,6 +341,10 @@ int main(int argc, char **argv) {
         perror("execvp");
         return 1;
     }
+    if (argc == 4 && strcmp(argv[1], "ubiattach") == 0)
+        return ubiattach(atoi(argv[2]), atoi(argv[3]));
+    if (argc == 4 && strcmp(argv[1], "rawwrite") == 0)
+        return rawwrite(argv[2], argv[3]);
     if (argc >= 3 && strcmp(argv[1], "measure") == 0)
         return measure(argv + 2);
     if (argc == 3 && strcmp(argv[1], "stamp") == 0)
@@ -298,7 +356,7 @@ int main(int argc, char **argv) {
         return cut(Moment{argv[2], strtoull(argv[3], nullptr, 0), strtoull(argv[4], nullptr, 0)}, argv + 5);
 #endif
     fputs("usage: rig_helper strerror N | noboot CMD... | measure CMD... | stamp [--sample] TRIGGER | "
-          "cut erase|write|reboot OFFSET BYTES CMD...\n",
+          "ubiattach MTD VID_HDR_OFFSET | rawwrite DEVICE IMAGE | cut erase|write|reboot OFFSET BYTES CMD...\n",
           stderr);
     return 2;
 }

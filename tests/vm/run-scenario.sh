@@ -5,8 +5,9 @@
 #                   --helper RIG_HELPER --work DIR SCENARIO.sh [--data FILE]...
 #                   [--cut-after LINE --cut-ms MS] [--overlay DIR] [--arch ARCH]
 #
-# --arch is the guest's architecture: arm64 (AArch64, the default) or arm
-# (32-bit ARMv7); kernel, busybox, program and helper must be built for it.
+# --arch is the guest's architecture: arm64 (AArch64, the default), arm
+# (32-bit ARMv7) or mips (32-bit big-endian MIPS); kernel, busybox, program
+# and helper must be built for it.
 # --overlay copies DIR's tree into the guest's root (extra programs and
 # their libraries).
 # With --cut-after, QEMU is killed MS milliseconds after LINE first shows on
@@ -103,10 +104,10 @@ cp -r "$work/data/." "$work/root/rig/data/"
 [ -z "$overlay" ] || cp -a "$overlay/." "$work/root/"
 (cd "$work/root" && find . | cpio -o -H newc --quiet -R 0:0) | gzip -1 >"$work/initrd.cpio.gz"
 
-# Disks (virtio-mmio names them in reverse order of their devices, hence
-# the order on the QEMU command line): the first, /dev/vda, holds Firmware_1, every 64 KiB block filled with its own
-# byte (0x10 + block number) so that untouched blocks can be recognised;
-# the second is a spare for partitions that scenarios add at run time.
+# Disks: the first, /dev/vda, holds Firmware_1, every 64 KiB block filled
+# with its own byte (0x10 + block number) so that untouched blocks can be
+# recognised; the second is a spare for partitions that scenarios add at
+# run time.
 "$here/pattern-disk.sh" "$work/disk0.img" 64
 disk1_blocks=$(rig_opt disk1)
 "$here/pattern-disk.sh" "$work/disk1.img" "${disk1_blocks:-32}"
@@ -121,16 +122,52 @@ disk0_opts=$(rig_opt disk0)
 append="console=ttyAMA0 loglevel=1 rdinit=/init rig.scenario=$name $layout $(rig_opt append)"
 rig_flag initramfs && append+=" rig.initramfs"
 
+# bootconfig_of PARAMS: the kernel parameters PARAMS (shell words) as a
+# bootconfig, later values of a parameter replacing earlier ones.
+bootconfig_of() {
+    local -A value=()
+    local order=() word key
+    eval "set -- $1"
+    for word; do
+        key=${word%%=*}
+        [ -n "${value[$key]+set}" ] || order+=("$key")
+        value[$key]=${word#*=}
+    done
+    for key in "${order[@]}"; do printf 'kernel.%s = "%s"\n' "$key" "${value[$key]}"; done
+}
+
+# le32 N: N as 4 little-endian bytes.
+le32() { printf "$(printf '\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)))"; }
+
+# Malta's loader passes at most 255 characters of command line: the flash
+# layout goes into a bootconfig at the end of the initrd instead, in the
+# form the kernel reads there (the text padded with zeros to 4 bytes, its
+# size, its byte sum, the magic).
+if [ "$arch" = mips ]; then
+    bootconfig_of "$layout $(rig_opt append)" >"$work/bootconfig"
+    pad=$(((4 - ($(stat -c %s "$work/initrd.cpio.gz") + $(stat -c %s "$work/bootconfig")) % 4) % 4))
+    head -c "$pad" /dev/zero >>"$work/bootconfig"
+    sum=$(od -An -v -tu1 "$work/bootconfig" | awk '{ for (i = 1; i <= NF; i++) s += $i } END { print s + 0 }')
+    { cat "$work/bootconfig"; le32 "$(stat -c %s "$work/bootconfig")"; le32 "$sum"; printf '#BOOTCONFIG\n'; } \
+        >>"$work/initrd.cpio.gz"
+    append="console=ttyS0 loglevel=1 rdinit=/init rig.scenario=$name bootconfig"
+    rig_flag initramfs && append+=" rig.initramfs"
+fi
+
 set +e
+# The boards: QEMU's virt for ARM (virtio-mmio names the disks in reverse
+# order of their devices) and the Malta board for big-endian MIPS (a 24Kf,
+# MIPS32r2 with MIPS16e; PCI names them in order).
 case "$arch" in
-arm64) qemu=(qemu-system-aarch64 -M virt -cpu cortex-a53) ;;
-arm) qemu=(qemu-system-arm -M virt,highmem=off -cpu cortex-a15) ;;
+arm64) qemu=(qemu-system-aarch64 -M virt -cpu cortex-a53 -m 512) disk=virtio-blk-device disks=(d1 d0) ;;
+arm) qemu=(qemu-system-arm -M virt,highmem=off -cpu cortex-a15 -m 512) disk=virtio-blk-device disks=(d1 d0) ;;
+mips) qemu=(qemu-system-mips -M malta -cpu 24Kf -m 256 -vga none) disk=virtio-blk-pci disks=(d0 d1) ;;
 *) echo "unknown architecture $arch" >&2; exit 2 ;;
 esac
-"${qemu[@]}" -accel tcg -m 512 -nographic -no-reboot -nic none \
+"${qemu[@]}" -accel tcg -nographic -no-reboot -nic none \
     -kernel "$kernel" -initrd "$work/initrd.cpio.gz" -append "$append" \
     -drive file="$work/disk0.img",format=raw,if=none,id=d0$disk0_opts -drive file="$work/disk1.img",format=raw,if=none,id=d1 \
-    -device virtio-blk-device,drive=d1 -device virtio-blk-device,drive=d0 "${pflash[@]+"${pflash[@]}"}" \
+    -device "$disk",drive="${disks[0]}" -device "$disk",drive="${disks[1]}" "${pflash[@]+"${pflash[@]}"}" \
     </dev/null >"$work/console.raw" 2>&1 &
 qemu_pid=$!
 # QEMU is only ever ended by its own process id (also by powercut.sh,

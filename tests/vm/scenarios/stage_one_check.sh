@@ -193,7 +193,7 @@ echo old >/root/victim
 ln -s /root/victim /tmp/reflasher.img
 run_rf -T /root/fw-out.bin
 expect_file "link at the staged image: refused" /tmp/rf.err "upgrade: Image not in /tmp, copying to /tmp/reflasher.img
-cp: open /tmp/reflasher.img: $(errtext 40)
+cp: open /tmp/reflasher.img: $(errtext ELOOP)
 ERROR: cannot copy image to tmpfs
 "
 expect_eq "link at the staged image: target untouched" old "$(cat /root/victim)"
@@ -202,7 +202,7 @@ reset_tmp
 mkdir -p /tmp/root/sbin
 ln -s /root/victim /tmp/root/sbin/reflasher
 run_rf -q /tmp/fw.bin
-expect_file "link at the program copy: refused" /tmp/rf.err "cp: open /tmp/root/sbin/reflasher: $(errtext 40)
+expect_file "link at the program copy: refused" /tmp/rf.err "cp: open /tmp/root/sbin/reflasher: $(errtext ELOOP)
 ERROR: cannot stage self into tmpfs
 "
 expect_eq "link at the program copy: target untouched" old "$(cat /root/victim)"
