@@ -1,9 +1,12 @@
 # Benchmark, inside the guest: the same image written onto QEMU's CFI NOR
 # (memory-mapped, the physmap driver) by reflasher's stage two, by
-# flashcp (which also verifies) and by a raw erase + dd of whole blocks
-# (the device's own bound), over an erased partition and over one that
-# already holds the image; runs interleaved. Prints "RESULT tool start run
-# wall_ms" lines (start: erased or equal) for the host to tabulate.
+# flashcp (which also verifies) and by a raw loop that erases and writes
+# each block and does nothing else (rig_helper rawwrite, the floor), over
+# an erased partition and over one that already holds the image; runs
+# interleaved. Each is timed the same way: from its start to the end of
+# its write (reflasher's "Done.", the others' exit), as rig_helper stamp
+# sees its output. Prints "RESULT tool start run wall_ms" lines (start:
+# erased or equal) for the host to tabulate.
 # rig: pflash
 # rig: timeout 1500
 SIZE=$(sed -n 's/.*bench.size=\([0-9]*\).*/\1/p' /proc/cmdline)
@@ -13,7 +16,14 @@ mkdir -p /tmp/root
 dev=$(mtd_dev BenchCFI)
 es=$(cat "/sys/class/mtd/mtd$(mtd_index BenchCFI)/erasesize")
 blocks=$(((SIZE + es - 1) / es))
-measure() { rig_helper measure "$@" 2>&1 >/dev/null | sed -n 's/^MEASURE //p'; }
+# timed TRIGGER CMD...: milliseconds from the command's start to the line
+# TRIGGER of its output.
+timed() {
+    trigger=$1
+    shift
+    "$@" 2>&1 | rig_helper stamp "$trigger" >/tmp/stamp
+    sed -n "s/^\([0-9]*\) $trigger\$/\1/p" /tmp/stamp
+}
 # start erased|equal: the partition before each tool's run.
 start() {
     if [ "$1" = erased ]; then flash_erase -q "$dev" 0 "$blocks"; else flashcp /tmp/bench.img "$dev"; fi
@@ -25,24 +35,16 @@ holds_image() {
 for run in $(seq "$RUNS"); do
     for from in erased equal; do
         start "$from"
-        in_ns 'exec reflasher --stage2 --part BenchCFI /tmp/bench.img 2>&1' 2>/dev/null |
-            rig_helper stamp "Done." >/tmp/stamp
-        t0=$(sed -n 's/^\([0-9]*\) Writing to BenchCFI \.\.\.$/\1/p' /tmp/stamp)
-        t1=$(sed -n 's/^\([0-9]*\) Done\.$/\1/p' /tmp/stamp)
-        echo "RESULT reflasher $from $run $((t1 - t0))"
+        echo "RESULT reflasher $from $run $(timed Done. in_ns 'exec reflasher --stage2 --part BenchCFI /tmp/bench.img 2>&1')"
         holds_image reflasher
 
         start "$from"
-        set -- $(measure flashcp /tmp/bench.img "$dev")
-        echo "RESULT flashcp $from $run $1"
+        echo "RESULT flashcp $from $run $(timed END sh -c 'flashcp "$1" "$2"; echo END' sh /tmp/bench.img "$dev")"
         holds_image flashcp
 
         start "$from"
-        set -- $(measure flash_erase -q "$dev" 0 "$blocks")
-        w=$1
-        set -- $(measure dd if=/tmp/bench.img of="$dev" bs="$es")
-        echo "RESULT bound $from $run $((w + $1))"
-        holds_image "erase + dd"
+        echo "RESULT raw $from $run $(timed END sh -c 'rig_helper rawwrite "$1" "$2"; echo END' sh "$dev" /tmp/bench.img)"
+        holds_image "the raw loop"
     done
 done
 ok "benchmark finished"

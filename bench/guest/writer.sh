@@ -2,8 +2,8 @@
 # two, by mtd-utils, and by a raw erase + dd of whole blocks (the device's
 # own bound), on NAND with realistic timings and on NOR-like block2mtd;
 # runs interleaved. Prints "RESULT tool device run wall_ms cpu_ms
-# [hwm_kb lck_kb]" lines for the host to tabulate, then the NOR16 and CHECK
-# lines below.
+# [hwm_kb lck_kb]" lines for the host to tabulate, then the NOR16, CHECK
+# and FITCHECK lines below.
 # rig: append nandsim.do_delays=1 nandsim.overridesize=9 nandsim.badblocks=2
 # rig: disk1 544
 # rig: timeout 1500
@@ -131,6 +131,17 @@ if [ -f /rig/data/bench.uimage ]; then
     for run in $(seq "$RUNS"); do
         set -- $(measure reflasher -T -q --part RootFS_1 /tmp/bench.uimage)
         echo "CHECK $run $1"
+    done
+fi
+# The image check of a 16 MiB FIT with a sha256 hash, beside busybox's
+# sha256sum of the same file. "FITCHECK run reflasher_ms sha256sum_ms".
+if [ -f /rig/data/bench.fit ]; then
+    cp /rig/data/bench.fit /tmp/bench.fit
+    for run in $(seq "$RUNS"); do
+        set -- $(measure reflasher -T -q --part RootFS_1 /tmp/bench.fit)
+        check_ms=$1
+        set -- $(measure busybox sha256sum /tmp/bench.fit)
+        echo "FITCHECK $run $check_ms $1"
     done
 fi
 ok "benchmark finished"
