@@ -5,12 +5,13 @@
 #   U-Config    256 KiB at 0          U-Boot's environment
 #   Firmware_1  16 MiB  at 0x40000    the firmware U-Boot boots first
 #   Firmware_2  16 MiB  at 0x1040000  the rescue firmware (protected)
-# Each firmware is a FIT with the kernel and an initramfs (firmware-init,
-# busybox, reflasher, rig_helper) that says which firmware it is. The
+# Each firmware is a FIT (or a legacy uImage) with the kernel and an
+# initramfs (firmware-init, busybox, reflasher, rig_helper) that says which
+# firmware it is. The
 # image to install arrives on a disk, as a download would (make_job).
 #
 #   boot_rig_prepare CACHE PROGRAM HELPER WORK   kernel, firmwares, banks
-#   fresh_flash FIRMWARE_1                        bank files for one run
+#   fresh_flash FIRMWARE_1 [ENV]                  bank files for one run
 #   make_job DISK FROM IMAGE [MOMENT OFFSET BYTES]
 #   boot_device LOG DISK [TIMEOUT]                one run of the device
 
@@ -25,10 +26,13 @@ EB_CFI=$((256 << 10))
 MTDPARTS="mtdparts=0.flash:64m(U-Boot)ro,256k(U-Config),16m(Firmware_1),16m(Firmware_2)"
 UBOOT_BIN=/usr/lib/u-boot/qemu_arm64/u-boot.bin
 
-# make_firmware NAME OUT [nohash]: a FIT that U-Boot checks by its sha256
-# hashes (by its header only with nohash). Each firmware's initramfs holds
-# random bytes of its own length, so that the kernel lies at another offset
-# in each image and an upgrade rewrites every block.
+# make_firmware NAME OUT [nohash|uimage]: a FIT that U-Boot checks by its
+# sha256 hashes (by its header only with nohash), or a legacy multi-file
+# uImage (the gzip'd kernel, the initramfs and the board's device tree),
+# which the uImage environment boots with verify=n: U-Boot then checks
+# its 64-byte header only. Each firmware's initramfs holds random bytes of
+# its own length, so that the kernel lies at another offset in each image
+# and an upgrade rewrites every block.
 make_firmware() {
     local name=$1 out=$2 variant=${3:-} dir pad hash=""
     dir=$(mktemp -d)
@@ -42,6 +46,13 @@ make_firmware() {
     case "$name" in v1) pad=40000 ;; v2) pad=200000 ;; *) pad=100000 ;; esac
     head -c "$pad" /dev/urandom >"$dir/root/etc/padding"
     (cd "$dir/root" && find . | cpio -o -H newc --quiet -R 0:0) | gzip -1 >"$dir/ramdisk.gz"
+    if [ "$variant" = uimage ]; then
+        gzip -1 -c "$BOOT_KERNEL" >"$dir/Image.gz"
+        mkimage -A arm64 -O linux -T multi -C gzip -a 0x40400000 -e 0x40400000 -n "rig firmware $name" \
+            -d "$dir/Image.gz:$dir/ramdisk.gz:$BOOT_WORK/virt.dtb" "$out" >/dev/null
+        rm -rf "$dir"
+        return
+    fi
     [ "$variant" = nohash ] || hash='hash { algo = "sha256"; };'
     cat >"$dir/fw.its" <<ITS
 /dts-v1/;
@@ -72,37 +83,50 @@ ITS
 }
 
 # boot_rig_prepare CACHE PROGRAM HELPER WORK: the kernel (built once per
-# machine), the firmwares v1, v2, rescue and v2 without hashes, and the
-# banks' templates: U-Boot padded to its bank, and the device's flash with
-# the environment, v1 in Firmware_1 and the rescue in Firmware_2.
+# machine), the firmwares (FITs v1, v2, rescue and v2 without hashes;
+# uImages v1 and v2), and the banks' templates: U-Boot padded to its bank,
+# and the environments of the flash: env.bin for FIT firmwares, verified
+# by their hashes, env-uimage.bin for uImage firmwares with verify=n.
 boot_rig_prepare() {
     BOOT_PROGRAM=$2 BOOT_HELPER=$3 BOOT_WORK=$4
     BOOT_KERNEL=$("$BOOT_DIR/../build-kernel.sh" "$1" arm64 boot)
     BOOT_BUSYBOX=$("$BOOT_DIR/../fetch-busybox.sh" "$1" arm64)
     mkdir -p "$BOOT_WORK"
+    cp "$UBOOT_BIN" "$BOOT_WORK/bank0.template"
+    truncate -s "$BANK_SIZE" "$BOOT_WORK/bank0.template"
+    # The board's device tree, for the uImages: QEMU's own, as it makes it
+    # for this machine and these flash banks.
+    truncate -s "$BANK_SIZE" "$BOOT_WORK/bank1.img"
+    qemu-system-aarch64 -M virt,dumpdtb="$BOOT_WORK/virt.dtb" -cpu cortex-a53 -m 512 -nographic -nic none \
+        -drive if=pflash,format=raw,file="$BOOT_WORK/bank0.template",readonly=on \
+        -drive if=pflash,format=raw,file="$BOOT_WORK/bank1.img" >/dev/null
     make_firmware v1 "$BOOT_WORK/v1.fit"
     make_firmware v2 "$BOOT_WORK/v2.fit"
     make_firmware v2 "$BOOT_WORK/v2-nohash.fit" nohash
     make_firmware rescue "$BOOT_WORK/rescue.fit"
-    cp "$UBOOT_BIN" "$BOOT_WORK/bank0.template"
-    truncate -s "$BANK_SIZE" "$BOOT_WORK/bank0.template"
-    # U-Boot tries Firmware_1, then Firmware_2, and powers off when neither
-    # verifies; it never waits at its prompt.
-    printf '%s\n' "bootdelay=0" "bootargs=console=ttyAMA0 loglevel=1 rdinit=/init $MTDPARTS" \
-        "bootcmd=bootm 0x04040000#conf 0x04040000:ramdisk \${fdtcontroladdr}; bootm 0x05040000#conf 0x05040000:ramdisk \${fdtcontroladdr}; poweroff" \
-        >"$BOOT_WORK/env.txt"
+    make_firmware v1 "$BOOT_WORK/v1.uimage" uimage
+    make_firmware v2 "$BOOT_WORK/v2.uimage" uimage
+    # U-Boot tries Firmware_1, then Firmware_2 (the rescue, a FIT), and
+    # powers off when neither boots; it never waits at its prompt.
+    local args="bootargs=console=ttyAMA0 loglevel=1 rdinit=/init $MTDPARTS"
+    local rescue="bootm 0x05040000#conf 0x05040000:ramdisk \${fdtcontroladdr}; poweroff"
+    printf '%s\n' "bootdelay=0" "$args" \
+        "bootcmd=bootm 0x04040000#conf 0x04040000:ramdisk \${fdtcontroladdr}; $rescue" >"$BOOT_WORK/env.txt"
+    printf '%s\n' "bootdelay=0" "verify=n" "$args" "bootcmd=bootm 0x04040000; $rescue" >"$BOOT_WORK/env-uimage.txt"
     mkenvimage -s "$ENV_SIZE" -o "$BOOT_WORK/env.bin" "$BOOT_WORK/env.txt"
+    mkenvimage -s "$ENV_SIZE" -o "$BOOT_WORK/env-uimage.bin" "$BOOT_WORK/env-uimage.txt"
 }
 
 # put FILE OFFSET DISK: FILE's bytes at OFFSET of DISK.
 put() { dd if="$1" of="$3" bs=64k oflag=seek_bytes seek="$2" conv=notrunc status=none; }
 
-# fresh_flash FIRMWARE_1: the bank files for a run, with FIRMWARE_1 (a FIT)
-# in Firmware_1 and everything else erased.
+# fresh_flash FIRMWARE_1 [ENV]: the bank files for a run, with FIRMWARE_1
+# in Firmware_1, the environment ENV (default env.bin) and everything else
+# erased.
 fresh_flash() {
     cp "$BOOT_WORK/bank0.template" "$BOOT_WORK/bank0.img"
     head -c "$BANK_SIZE" /dev/zero | tr '\0' '\377' >"$BOOT_WORK/bank1.img"
-    put "$BOOT_WORK/env.bin" 0 "$BOOT_WORK/bank1.img"
+    put "${2:-$BOOT_WORK/env.bin}" 0 "$BOOT_WORK/bank1.img"
     put "$1" "$FW1_OFFSET" "$BOOT_WORK/bank1.img"
     put "$BOOT_WORK/rescue.fit" "$FW2_OFFSET" "$BOOT_WORK/bank1.img"
 }

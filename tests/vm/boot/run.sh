@@ -1,13 +1,17 @@
 #!/bin/bash
-# The device boots what was written, and a power cut at any moment leaves
-# a device that boots. On the device of device.sh:
+# The device boots what was written, refuses what its bootloader would
+# refuse, and a power cut at any moment leaves a device that boots. On the
+# device of device.sh:
 #  - upgrades v1 to v2 and back: the device restarts by itself, U-Boot
 #    verifies the new firmware and boots it;
-#  - power cuts at chosen moments of an upgrade from v1 to v2: the writer
-#    is held there (rig_helper cut) and QEMU killed. Each cut must leave
-#    the flash exactly as that moment implies, the next power-on must boot
-#    v2 when the image is complete and the rescue firmware otherwise, and
-#    from the rescue a second run must complete and boot v2.
+#  - a v2 damaged on its way is refused before anything is written, and
+#    the device still boots v1;
+#  - power cuts at chosen moments of an upgrade from v1 to v2 (FITs, and
+#    legacy uImages booted with verify=n): the writer is held there
+#    (rig_helper cut) and QEMU killed. Each cut must leave the flash
+#    exactly as that moment implies, the next power-on must boot v2 when
+#    the image is complete and the rescue firmware otherwise (never a half
+#    image), and from the rescue a second run must complete and boot v2.
 #   run.sh CACHE PROGRAM HELPER WORK [--record]
 # With --record, the figures go to bench/RESULTS.md.
 set -euo pipefail
@@ -35,37 +39,66 @@ for step in v1:v2 v2:v1; do
     boot_device "$work/$from-$to.log" "$work/job.img"
     check "$from to $to: the device restarted into $to by itself" \
         [ "$BOOT_END $(firmwares "$work/$from-$to.log")" = "off $from $to" ]
-    check "$from to $to: U-Boot verified $to's hashes" grep -q 'sha256+ OK' "$work/$from-$to.log"
+    # In the boot after the restart only: v1's own boot verified v1.
+    check "$from to $to: U-Boot verified $to's hashes" \
+        sh -c "awk '/^U-Boot 20/ { n++ } n >= 2' '$work/$from-$to.log' | grep -q 'sha256+ OK'"
     check "$from to $to: Firmware_1 holds $to" holds "$work/$to.fit"
     times+="${BOOT_UPGRADE_MS:-?} "
 done
 
+# A v2 damaged on its way (a byte of its ramdisk flipped): v1 refuses it
+# before anything is staged, Firmware_1 keeps v1 byte for byte, and the
+# device still boots v1.
+fresh_flash "$work/v1.fit"
+firmware_1 "$work/before.bin"
+cp "$work/v2.fit" "$work/damaged.fit"
+printf 'x' | dd of="$work/damaged.fit" bs=1 seek=10000 conv=notrunc status=none
+make_job "$work/job.img" v1 "$work/damaged.fit"
+boot_device "$work/damaged.log" "$work/job.img"
+check "damaged v2: refused by its ramdisk's hash" \
+    grep -q "^FIT image: the sha256 hash of image 'ramdisk' does not match its data" "$work/damaged.log"
+check "damaged v2: the run ended in stage one" grep -q '^RIG-UPGRADE-FAILED 1$' "$work/damaged.log"
+firmware_1 "$work/now.bin"
+check "damaged v2: Firmware_1 unchanged byte for byte" cmp -s "$work/before.bin" "$work/now.bin"
+make_job "$work/job.img" none "$work/damaged.fit"
+boot_device "$work/damaged-after.log" "$work/job.img"
+check "damaged v2: powered on again, the device boots v1" [ "$(firmwares "$work/damaged-after.log")" = v1 ]
+
 # The moments: the first erase; the erase of a block in the middle; the
-# program of that block, cut half-way; the first block's final write, cut
-# inside its tail (its first 4 KiB go last), with hashes and without;
+# program of that block, cut half-way; the first block's last two writes,
+# each cut short: all of the block but its first word, then that word (the
+# magic), with a FIT checked by its hashes, one without hashes and a
+# legacy uImage booted with verify=n (U-Boot checks only its header);
 # after the last write, on the way to the restart. QEMU's CFI erase is
 # instantaneous: "during an erase" is the moment it has returned.
 size=$(stat -c %s "$work/v2.fit")
 blocks=$(((size + EB_CFI - 1) / EB_CFI))
 middle=$((blocks / 2))
 moments=(
-    "first-erase v2 erase 0 0"
-    "middle-erase v2 erase $((middle * EB_CFI)) 0"
-    "middle-program v2 write $((middle * EB_CFI)) $((EB_CFI / 2))"
-    "first-block-last v2 write 4096 100000"
-    "first-block-last-nohash v2-nohash write 4096 100000"
-    "before-restart v2 reboot 0 0"
+    "first-erase v2.fit erase 0 0"
+    "middle-erase v2.fit erase $((middle * EB_CFI)) 0"
+    "middle-program v2.fit write $((middle * EB_CFI)) $((EB_CFI / 2))"
+    "first-block-rest v2.fit write 4 100000"
+    "first-block-magic v2.fit write 0 2"
+    "first-block-rest-nohash v2-nohash.fit write 4 2000"
+    "first-block-magic-nohash v2-nohash.fit write 0 1"
+    "first-block-rest-uimage v2.uimage write 4 2000"
+    "first-block-rest-uimage-long v2.uimage write 4 200000"
+    "first-block-magic-uimage v2.uimage write 0 1"
+    "first-block-magic-uimage-3 v2.uimage write 0 3"
+    "before-restart v2.fit reboot 0 0"
 )
 
-# expected OUT IMAGE MOMENT OFFSET BYTES: Firmware_1 as the moment leaves
-# it. Old is v1 over erased flash; new is IMAGE over old. The first block
-# is erased first and written last; blocks before the cut one are new,
-# the cut one is erased (and, for a write, holds BYTES of its data), the
-# blocks after it are old.
+# expected OUT OLD IMAGE MOMENT OFFSET BYTES: Firmware_1 as the moment
+# leaves it. Old is OLD over erased flash; new is IMAGE over old. The first
+# block is erased first and written last, all but its first word, then
+# that word; blocks before the cut one are new, the cut one is erased
+# (and, for a write, holds BYTES of its data), the blocks after it are old.
 expected() {
-    local out=$1 image=$2 moment=$3 offset=$4 bytes=$5 cut_block
+    local out=$1 old=$2 image=$3 moment=$4 offset=$5 bytes=$6 blocks cut_block
+    blocks=$((($(stat -c %s "$image") + EB_CFI - 1) / EB_CFI))
     repeat_byte 255 "$FW_SIZE" >"$work/old.bin"
-    put "$work/v1.fit" 0 "$work/old.bin"
+    put "$old" 0 "$work/old.bin"
     cp "$work/old.bin" "$work/new.bin"
     put "$image" 0 "$work/new.bin"
     if [ "$moment" = reboot ]; then cp "$work/new.bin" "$out"; return; fi
@@ -76,6 +109,10 @@ expected() {
     { head -c $((cut_block * EB_CFI)) "$work/new.bin"; tail -c +$((cut_block * EB_CFI + 1)) "$work/old.bin"; } >"$out"
     repeat_byte 255 "$EB_CFI" | put /dev/stdin 0 "$out"
     if [ "$cut_block" -lt "$blocks" ]; then repeat_byte 255 "$EB_CFI" | put /dev/stdin "$offset" "$out"; fi
+    if [ "$moment" = write ] && [ "$offset" = 0 ]; then
+        dd if="$work/new.bin" bs=64k iflag=skip_bytes,count_bytes skip=4 count=$((EB_CFI - 4)) status=none |
+            put /dev/stdin 4 "$out"
+    fi
     if [ "$moment" = write ]; then
         dd if="$work/new.bin" bs=64k iflag=skip_bytes,count_bytes skip="$offset" count="$bytes" status=none |
             put /dev/stdin "$offset" "$out"
@@ -86,16 +123,21 @@ tried=0 new=0 rescue=0 dead=0 rows=""
 for m in "${moments[@]}"; do
     read -r name image moment offset bytes <<<"$m"
     tried=$((tried + 1))
-    fresh_flash "$work/v1.fit"
-    make_job "$work/job.img" v1 "$work/$image.fit" "$moment" "$offset" "$bytes"
+    # uImages replace a uImage v1, on the flash whose U-Boot boots them.
+    case "$image" in
+    *.uimage) old=$work/v1.uimage env=$work/env-uimage.bin ;;
+    *) old=$work/v1.fit env=$work/env.bin ;;
+    esac
+    fresh_flash "$old" "$env"
+    make_job "$work/job.img" v1 "$work/$image" "$moment" "$offset" "$bytes"
     boot_device "$work/$name.log" "$work/job.img"
     check "$name: the power was cut at the moment ($(grep -m1 '^RIG-CUT' "$work/$name.log" || echo none))" \
         [ "$BOOT_END" = cut ]
-    expected "$work/expected.bin" "$work/$image.fit" "$moment" "$offset" "$bytes"
+    expected "$work/expected.bin" "$old" "$work/$image" "$moment" "$offset" "$bytes"
     firmware_1 "$work/now.bin"
     check "$name: Firmware_1 holds what that moment leaves" cmp -s "$work/expected.bin" "$work/now.bin"
     # Power on again; the rescue firmware installs the image once more.
-    make_job "$work/job.img" rescue "$work/$image.fit"
+    make_job "$work/job.img" rescue "$work/$image"
     boot_device "$work/$name-after.log" "$work/job.img"
     booted=$(firmwares "$work/$name-after.log")
     case "$booted" in
@@ -105,11 +147,11 @@ for m in "${moments[@]}"; do
     esac
     held="$moment at 0x$(printf %x "$offset")"
     [ "$moment" != write ] || held+=", cut to $bytes bytes"
-    rows+="| $name | $held | ${booted:-nothing} |
+    rows+="| $name | $image | $held | ${booted:-nothing} ($BOOT_END) |
 "
     if [ "$moment" = reboot ]; then want="v2"; else want="rescue v2"; fi
     check "$name: powered on again, booted: ${booted:-nothing} ($BOOT_END)" [ "$booted $BOOT_END" = "$want off" ]
-    check "$name: Firmware_1 holds the image in the end" holds "$work/$image.fit"
+    check "$name: Firmware_1 holds the image in the end" holds "$work/$image"
 done
 
 if [ "$record" = --record ]; then
@@ -117,15 +159,16 @@ if [ "$record" = --record ]; then
         echo "## Booting what was written"
         echo
         echo "$(date -u +%Y-%m-%d), \`tests/vm/boot/run.sh\`, revision $(git -C "$here" rev-parse --short HEAD): AArch64"
-        echo "board booting through U-Boot from CFI NOR (QEMU TCG), FIT images of ${size} bytes (${blocks} blocks of 256 KiB);"
+        echo "board booting through U-Boot from CFI NOR (QEMU TCG), FIT images of ${size} bytes (${blocks} blocks of 256 KiB)"
+        echo "and legacy uImages of $(stat -c %s "$work/v2.uimage") bytes booted with verify=n;"
         echo "each cut is followed by a power-on, and from the rescue firmware by a second run."
         echo
         echo "| power cuts tried | booted new | booted rescue | did not boot | upgrade wall time, v1 to v2 and v2 to v1 (ms, reflasher's start to the new firmware's init) |"
         echo "|---|---|---|---|---|"
         echo "| $tried | $new | $rescue | $dead | ${times% } |"
         echo
-        echo "| cut | the writer held at | firmwares booted after it (the rescue installing v2 again) |"
-        echo "|---|---|---|"
+        echo "| cut | image | the writer held at | firmwares booted after it (the rescue installing v2 again) |"
+        echo "|---|---|---|---|"
         printf '%s' "$rows"
     } | "$here/../../../bench/record.sh" boot-power-cuts
 fi
