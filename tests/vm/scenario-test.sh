@@ -2,8 +2,8 @@
 # One guest test for ctest:
 #   scenario-test.sh CACHE ARCH PROGRAM HELPER WORKDIR SCENARIO
 # ARCH: arm64, arm or mips. A scenario with the line "# rig: mtd-utils"
-# gets Debian's arm64 mtd-utils laid over the guest's root, or on MIPS the
-# rig's UBI tools in mtd-utils' form (ubi-tools/).
+# gets Debian's arm64 mtd-utils laid over the guest's root, or on the other
+# guests the rig's UBI tools in mtd-utils' form (ubi-tools/).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 cache=$1 arch=$2 program=$3 helper=$4 work=$5 scenario=$6
