@@ -15,7 +15,9 @@ trap 'rm -rf "$tmp"' EXIT
 tar -C "$tmp" -xzf "$tmp"/musl_*.orig.tar.gz
 src=$(find "$tmp" -maxdepth 1 -type d -name 'musl-*' | head -n 1)
 rm -rf "$dir"
+# Its output goes to a log, shown only when the build fails.
 (cd "$src" && ./configure --target="$triplet" CROSS_COMPILE="$triplet-" --prefix="$dir" --disable-shared \
-    --enable-wrapper=gcc && make -j"$(nproc)" && make install) >&2
+    --enable-wrapper=gcc && make -j"$(nproc)" && make install) >"$tmp/build.log" 2>&1 ||
+    { tail -n 40 "$tmp/build.log" >&2; exit 1; }
 touch "$dir/.complete"
 echo "$dir"
