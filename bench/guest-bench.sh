@@ -33,7 +33,7 @@ sed -e "s/^# rig: append /# rig: append bench.size=$size bench.runs=$runs /" \
 # the speed of the images' own checks.
 head -c 16777216 /dev/urandom >"$work/payload"
 mkimage -A arm -O linux -T kernel -C none -a 0 -e 0 -n bench -d "$work/payload" "$work/bench.uimage" >/dev/null
-printf '/dts-v1/;\n/ { #address-cells = <1>; images { kernel { data = /incbin/("%s"); type = "kernel";
+printf '/dts-v1/;\n/ { description = "bench"; #address-cells = <1>; images { kernel { data = /incbin/("%s"); type = "kernel";
     arch = "arm64"; os = "linux"; compression = "none"; load = <0>; entry = <0>; hash { algo = "sha256"; }; }; };
     configurations { default = "conf"; conf { kernel = "kernel"; }; }; };\n' "$work/payload" >"$work/bench.its"
 mkimage -f "$work/bench.its" "$work/bench.fit" >/dev/null
@@ -98,9 +98,9 @@ END {
         printf "| %s | %d | %d | %d | %d |\n", ch[i], median(sectors["reflasher " ch[i]]), median(nwall["reflasher " ch[i]]),
             median(sectors["flashcp " ch[i]]), median(nwall["flashcp " ch[i]])
     if (check != "")
-        printf "\nImage check of a 16 MiB legacy U-Boot image (header and data CRC), \`reflasher -T\`: %d ms, %.1f%% of reflasher'"'"'s NAND write of the same size.\n", median(check), 100 * median(check) / W["reflasher NAND"]
+        printf "\nImage check of a 16 MiB legacy U-Boot image (header and data CRC), `reflasher -T`: %d ms, %.1f%% of reflasher'"'"'s NAND write of the same size.\n", median(check), 100 * median(check) / W["reflasher NAND"]
     if (fit != "")
-        printf "\nImage check of a 16 MiB FIT with a sha256 hash, \`reflasher -T\`: %d ms; busybox \`sha256sum\` of the same file, in the same boot: %d ms; %.2f times its time (target: at most 1.1).\n", median(fit), median(sha), median(fit) / median(sha)
+        printf "\nImage check of a 16 MiB FIT with a sha256 hash, `reflasher -T`: %d ms; busybox `sha256sum` of the same file, in the same boot: %d ms; %.2f times its time (target: at most 1.1).\n", median(fit), median(sha), median(fit) / median(sha)
 }' "$work/results"
 } | tee "$work/table.md"
 [ -n "$program" ] || bench/record.sh writer-benchmark <"$work/table.md"
