@@ -4,7 +4,7 @@
 // 0-2); the rest is the image, written to a scratch file in the working
 // directory. (Run it with -close_fd_mask=3: every broken image prints its
 // line.)
-#include "stage1/image_format.h"
+#include "image/image_format.h"
 
 #include <fcntl.h>
 #include <stdint.h>

@@ -11,7 +11,7 @@
 #include "mtd/mtd_device.h"
 #include "mtd/mtd_table.h"
 #include "stage1/file_ops.h"
-#include "stage1/image_format.h"
+#include "image/image_format.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "stage1/digest.h"
+#include "image/digest.h"
 
 #include <string.h>
 

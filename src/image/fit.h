@@ -13,4 +13,4 @@
 // returns 0 and sets *checked to what was checked; at verbosity 2 and
 // above, each hash of an algorithm it does not compute gets a line saying
 // that it was not checked.
-int check_fit(int fd, const unsigned char *header, long long size, const char **checked);
+int check_fit(int fd, long long size, const char **checked);

@@ -1,10 +1,10 @@
-#include "stage1/image_format.h"
+#include "image/image_format.h"
 
 #include "base/options.h"
 #include "base/text.h"
+#include "image/digest.h"
+#include "image/fit.h"
 #include "mtd/mtd_device.h"
-#include "stage1/digest.h"
-#include "stage1/fit.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -130,7 +130,7 @@ int check_known_format(int fd, const unsigned char *header, ssize_t have, long l
         const unsigned long long total = be32(header + 4);
         if (shorter(size, total))
             return failed(*name, "the file is", size, total);
-        return check_fit(fd, header, size, checked);
+        return check_fit(fd, size, checked);
     }
     if (le32(header) == squashfs_magic) {
         *name = "squashfs 4 image";
