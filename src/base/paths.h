@@ -27,6 +27,9 @@ constexpr const char ubi_control[] = "/dev/ubi_ctrl";
 // The process's own view of the system.
 constexpr const char mountinfo[] = "/proc/self/mountinfo";
 constexpr const char oom_score_adj[] = "/proc/self/oom_score_adj";
+// The locks held through descriptor 9, where stage one hands over its
+// claim of the device.
+constexpr const char claim_fdinfo[] = "/proc/self/fdinfo/9";
 
 // Root switch: the directories of the RAM tree that the pivot and the
 // mount moves need, and the same places after the pivot.

@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,8 +14,10 @@
 namespace {
 
 // The node of the first MTD device in the table, opened read-only and
-// without blocking whatever lies there; -1 when there is none.
-int open_claim_node(const MtdPaths &where) {
+// without blocking whatever lies there; -1 when there is none (*listed
+// false) or it cannot be opened (*listed true, errno from the open).
+int open_claim_node(const MtdPaths &where, bool *listed) {
+    *listed = false;
     FILE *table = fopen(where.table, "re");
     if (table == nullptr)
         return -1;
@@ -23,20 +26,40 @@ int open_claim_node(const MtdPaths &where) {
     while (index < 0 && fgets(line, sizeof line, table) != nullptr)
         (void)scan_mtd_prefix(line, &index);
     (void)fclose(table);
+    *listed = index >= 0;
     return index < 0 ? -1 : open_mtd_index_in(where, index, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
+
+// Whether the description at claim_descriptor holds an exclusive flock
+// taken by this process: stage one took it before the exec, which keeps
+// the process. A descriptor that a parent opened and passed on holds none,
+// or one that the parent took.
+bool holds_own_lock(const char *fdinfo) {
+    FILE *info = fopen(fdinfo, "re");
+    if (info == nullptr)
+        return false;
+    char line[256];
+    char own[32];
+    (void)format_string(own, sizeof own, " WRITE %d ", static_cast<int>(getpid()));
+    bool held = false;
+    while (!held && fgets(line, sizeof line, info) != nullptr)
+        held = strncmp(line, "lock:", 5) == 0 && contains(line, " FLOCK ") && contains(line, own);
+    (void)fclose(info);
+    return held;
 }
 
 } // namespace
 
 int claim_device_in(const MtdPaths &where) {
-    const int fd = open_claim_node(where);
+    bool listed = false;
+    const int fd = open_claim_node(where, &listed);
     if (fd < 0)
-        return 0;
+        return listed ? -1 : 0;
     if (flock(fd, LOCK_EX | LOCK_NB) < 0) {
         const int error = errno;
         (void)close(fd);
         errno = error;
-        return error == EWOULDBLOCK ? -1 : 0;
+        return -1;
     }
     // Where stage two looks for it, without close-on-exec. Should that
     // number be out of reach, the claim stays close-on-exec: the exec drops
@@ -48,26 +71,32 @@ int claim_device_in(const MtdPaths &where) {
     return 0;
 }
 
-int keep_claim_in(const MtdPaths &where) {
-    const int fd = open_claim_node(where);
+int keep_claim_in(const MtdPaths &where, const char *fdinfo) {
+    bool listed = false;
+    const int fd = open_claim_node(where, &listed);
     if (fd < 0)
-        return 0;
+        return claim_device_in(where);
     struct stat node {};
     struct stat handed {};
     const bool is_node = fstat(fd, &node) == 0 && fstat(claim_descriptor, &handed) == 0 &&
                          handed.st_ino == node.st_ino && handed.st_dev == node.st_dev;
     (void)close(fd);
-    // Locking again through the description that holds the lock succeeds;
-    // through one whose lock another description holds, it fails.
-    if (is_node && flock(claim_descriptor, LOCK_EX | LOCK_NB) == 0)
+    if (is_node && holds_own_lock(fdinfo))
         return 0;
     return claim_device_in(where);
 }
 
 void claim_or_refuse(const char *part_name, bool handed_over) {
-    const int rc = handed_over ? keep_claim_in(system_mtd_paths) : claim_device_in(system_mtd_paths);
+    const int rc =
+        handed_over ? keep_claim_in(system_mtd_paths, paths::claim_fdinfo) : claim_device_in(system_mtd_paths);
     if (rc == 0)
         return;
+    if (errno != EWOULDBLOCK) {
+        // Nothing else holds it: the run goes on, but without the claim a
+        // second run would not be kept out.
+        print_to(stderr, "mtd: cannot claim the device, going on without the claim: %s\n", strerror(errno));
+        return;
+    }
     fputs("mtd: another upgrade of this device is under way\n", stderr);
     fatal("cannot write to '%s'", part_name);
 }

@@ -21,17 +21,21 @@ constexpr int claim_descriptor = 9;
 // inherited is shared with its parent, and with every other run that
 // parent starts, so it is never taken over), locks it and moves it to
 // claim_descriptor without close-on-exec. Returns 0 when the claim is
-// held, and also when there is no MTD device node to lock or the node
-// cannot be locked at all (nothing to protect); -1 with errno EWOULDBLOCK
-// when another run holds it. Never blocks. Prints nothing.
+// held, and also when the table lists no MTD device (nothing to protect);
+// -1 with errno EWOULDBLOCK when another run holds it, and -1 with another
+// errno when the node cannot be opened or locked. Never blocks. Prints
+// nothing.
 int claim_device_in(const MtdPaths &where);
 
 // Stage two: the claim that stage one handed over at claim_descriptor,
-// when that descriptor is the node and its lock is this process's;
-// otherwise (stage two started by hand) claimed as by claim_device_in.
-int keep_claim_in(const MtdPaths &where);
+// when that descriptor is the node (device and inode) and fdinfo, the
+// descriptor's entry in /proc, shows its exclusive lock taken by this
+// process; otherwise (stage two started by hand, or given a descriptor
+// that it did not lock) claimed anew as by claim_device_in.
+int keep_claim_in(const MtdPaths &where, const char *fdinfo);
 
 // Takes the claim (stage one's form, or stage two's when handed_over), or
 // ends the run through fatal() with a line saying that another upgrade is
-// under way.
+// under way. A claim that cannot be taken for any other reason gets a line
+// saying so, and the run goes on.
 void claim_or_refuse(const char *part_name, bool handed_over);

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -206,12 +207,45 @@ TEST(Claim, OneUpgradePerDevice) {
     errno = 0;
     EXPECT_EQ(claim_device_in(t.paths()), -1);
     EXPECT_EQ(errno, EWOULDBLOCK);
-    ASSERT_EQ(dup2(agent, claim_descriptor), claim_descriptor);
-    EXPECT_EQ(keep_claim_in(t.paths()), -1) << "an inherited descriptor at the number is not the claim";
     close(hold[1]);
     close(ready[0]);
     close(ready[1]);
     ASSERT_EQ(waitpid(other, nullptr, 0), other);
+
+    // An agent's unlocked descriptor at the hand-over number, shared with
+    // every run it starts: neither stage takes it as the claim.
+    const char *fdinfo = "/proc/self/fdinfo/9";
+    const auto agent_locks = [&] { return flock(agent, LOCK_EX | LOCK_NB) == 0 && flock(agent, LOCK_UN) == 0; };
+    for (const bool stage_two : {false, true}) {
+        ASSERT_EQ(dup2(agent, claim_descriptor), claim_descriptor);
+        EXPECT_EQ(stage_two ? keep_claim_in(t.paths(), fdinfo) : claim_device_in(t.paths()), 0);
+        EXPECT_FALSE(agent_locks()) << "stage " << (stage_two ? 2 : 1) << " took the agent's descriptor as its claim";
+        close(claim_descriptor);
+    }
+    // A locked file at the number with the node's inode number on another
+    // file system is not the claim (the second tmpfs numbers its files from
+    // the start again).
+    struct stat node_st {};
+    ASSERT_EQ(stat(node.c_str(), &node_st), 0);
+    const std::string other_fs = t.path("other");
+    ASSERT_EQ(mkdir(other_fs.c_str(), 0755), 0);
+    if (private_tmp_ready() && mount("tmpfs", other_fs.c_str(), "tmpfs", 0, nullptr) == 0) {
+        struct stat st {};
+        for (int i = 0; i < 10000 && st.st_ino != node_st.st_ino; i++) {
+            const std::string impostor = other_fs + "/" + std::to_string(i);
+            write_file(impostor, "");
+            ASSERT_EQ(stat(impostor.c_str(), &st), 0);
+            if (st.st_ino == node_st.st_ino) {
+                ASSERT_EQ(dup2(open(impostor.c_str(), O_RDONLY), claim_descriptor), claim_descriptor);
+                ASSERT_EQ(flock(claim_descriptor, LOCK_EX), 0);
+            }
+        }
+        ASSERT_EQ(st.st_ino, node_st.st_ino);
+        EXPECT_EQ(keep_claim_in(t.paths(), fdinfo), 0);
+        EXPECT_FALSE(agent_locks()) << "a file with the node's inode number only was taken as the claim";
+        close(claim_descriptor);
+        umount(other_fs.c_str());
+    }
 
     // A caller that left 70 descriptors open.
     int fds[70];
@@ -219,7 +253,8 @@ TEST(Claim, OneUpgradePerDevice) {
         fd = open(node.c_str(), O_RDONLY);
     EXPECT_EQ(claim_device_in(t.paths()), 0);
     EXPECT_EQ(fcntl(claim_descriptor, F_GETFD), 0) << "held at the number, kept across the exec";
-    EXPECT_EQ(keep_claim_in(t.paths()), 0) << "stage two takes the claim handed over";
+    EXPECT_EQ(keep_claim_in(t.paths(), fdinfo), 0) << "stage two takes the claim handed over";
+    EXPECT_EQ(fcntl(claim_descriptor, F_GETFD), 0) << "...at the number where it was handed over";
     // (The caller's descriptor at the claim's number gave way to it.)
     for (const int fd : fds)
         EXPECT_TRUE(fd == claim_descriptor || flock(fd, LOCK_EX | LOCK_NB) == -1) << "the claim is held";
