@@ -1,8 +1,8 @@
 #include "base/mountinfo.h"
 #include "base/options.h"
 #include "base/paths.h"
-#include "stage1/digest.h"
-#include "stage1/image_format.h"
+#include "image/digest.h"
+#include "image/image_format.h"
 #include "stage1/stage_one.h"
 #include "support.h"
 
@@ -206,7 +206,7 @@ TEST(ImageFormat, GoodAndBrokenImages) {
     flipped_name[40] ^= 1;
     const std::string squash = le32(0x73717368) + std::string(24, '\0') + std::string("\x04\0", 2) +
                                std::string(10, '\0') + le32(6000) + le32(0) + std::string(48, '\0');
-    const std::string fit = read_file(UNIT_DATA_DIR "/fit-inside.itb");
+    const std::string fit = read_data("fit-inside.itb");
     const std::string ubi = ubi_block(4096) + ubi_block(4096);
     std::string ubi_bad = ubi;
     ubi_bad[4096 + 20] ^= 1;
@@ -267,7 +267,7 @@ TEST(ImageFormat, GoodAndBrokenImages) {
     run_options.verbosity = 2;
     const std::pair<std::string, std::string> named[] = {
         {fit, "FIT image: the md5 hash of image 'kernel' is not checked\nFIT image: its length and hashes are right\n"},
-        {read_file(UNIT_DATA_DIR "/fit-nohash.itb"), "FIT image: its length is right; it carries no hashes\n"},
+        {read_data("fit-nohash.itb"), "FIT image: its length is right; it carries no hashes\n"},
         {good_u, "legacy U-Boot image: its length and CRCs are right\n"},
         {ubi, "UBI image: its erase-counter headers are right\n"},
     };
@@ -301,12 +301,12 @@ uint32_t be32_of(const std::string &s, size_t at) {
 TEST(ImageFormat, FitHashes) {
     ScratchDir dir;
     const std::string image = dir / "image";
-    const std::string inside = read_file(UNIT_DATA_DIR "/fit-inside.itb");
+    const std::string inside = read_data("fit-inside.itb");
     const std::pair<std::string, std::string> images[] = {{"kernel", payload(1, 3000)},
                                                           {"ramdisk", payload(5000, 1500)}};
     std::vector<std::pair<std::string, std::string>> rows;
-    for (const char *name : {"/fit-inside.itb", "/fit-external.itb", "/fit-position.itb"}) {
-        const std::string fit = read_file(UNIT_DATA_DIR + std::string(name));
+    for (const char *name : {"fit-inside.itb", "fit-external.itb", "fit-position.itb"}) {
+        const std::string fit = read_data(name);
         rows.emplace_back(fit, "");
         for (const auto &[node, bytes] : images) {
             std::string flipped = fit;
@@ -328,7 +328,7 @@ TEST(ImageFormat, FitHashes) {
     rows.emplace_back(cut, walk_fails("its structure or strings block lies outside the tree"));
     rows.emplace_back(patch(root_prop + 4, 0x7fffffff), walk_fails("a node or property runs past the structure block"));
     rows.emplace_back(patch(root_prop + 8, 0x7fffffff), walk_fails("a property name lies outside the strings block"));
-    const std::string external = read_file(UNIT_DATA_DIR "/fit-external.itb");
+    const std::string external = read_data("fit-external.itb");
     rows.emplace_back(external.substr(0, external.size() - 100),
                       "FIT image: the data of image 'ramdisk' lies outside the file\n");
     // A tree that ends off a 4-byte boundary, right after its strings
@@ -341,6 +341,50 @@ TEST(ImageFormat, FitHashes) {
         int rc = 0;
         EXPECT_EQ(capture_stderr([&] { rc = check_image_format(image.c_str(), size, 0); }), row.second);
         EXPECT_EQ(rc, row.second.empty() ? 0 : -1) << row.second;
+    }
+}
+
+// FITs good and broken (data/make-fits.sh): a tree, a name or data that
+// the bootloader would refuse fails with one line saying why.
+TEST(ImageFormat, FitTreesAsTheBootloaderReadsThem) {
+    ScratchDir dir;
+    const std::string image = dir / "image";
+    const std::string walk = "FIT image: its tree cannot be walked: ";
+    const std::pair<const char *, std::string> rows[] = {
+        {"fit-md5-external.itb", ""},
+        {"fit-nohash-external.itb", ""},
+        {"fit-sha1.itb", ""},
+        {"broken-early-end.itb", walk + "its end token comes before the end of its root node"},
+        {"broken-root-end.itb", walk + "its end token comes before the end of its root node"},
+        {"broken-never-began.itb", walk + "a node ends that never began"},
+        {"broken-second-root.itb", walk + "something follows the root node"},
+        {"broken-end-not-last.itb", walk + "its end token is not at the end of the structure block"},
+        {"broken-unit-address.itb", walk + "a node name holds '@'"},
+        {"broken-data-twice.itb", "FIT image: a node of its tree has two properties named 'data'"},
+        {"broken-value-twice.itb", "FIT image: a node of its tree has two properties named 'value'"},
+        {"broken-images-renamed.itb", "FIT image: it has no /images node"},
+        {"broken-description-renamed.itb", "FIT image: its root has no description"},
+        {"broken-timestamp-renamed.itb", "FIT image: its root has no timestamp"},
+        {"broken-default-missing.itb", "FIT image: its default configuration 'conq' does not exist"},
+        {"broken-image-missing.itb", "FIT image: configuration 'conf' names image 'ramdisc', which does not exist"},
+        {"broken-algo-renamed.itb", "FIT image: hash node 'hash-1' of image 'kernel' has no algo"},
+        {"broken-value-after-subnode.itb", "FIT image: hash node 'hash-1' of image 'kernel' has no algo"},
+        {"broken-value-short.itb", "FIT image: the sha256 hash of image 'kernel' is 28 bytes long, not 32"},
+        {"broken-value-flipped.itb", "FIT image: the sha256 hash of image 'kernel' does not match its data"},
+        {"broken-sha1-data.itb", "FIT image: the sha1 hash of image 'kernel' does not match its data"},
+        {"broken-nohash-external-cut.itb", "FIT image: the data of image 'ramdisk' lies outside the file"},
+        {"broken-md5-external-cut.itb", "FIT image: the data of image 'ramdisk' lies outside the file"},
+        {"broken-nine-hashes.itb", "FIT image: image 'kernel' has more than 8 hash nodes"},
+    };
+    for (const auto &[name, line] : rows) {
+        const std::string fit = read_data(name);
+        write_file(image, fit);
+        int rc = 0;
+        EXPECT_EQ(
+            capture_stderr([&] { rc = check_image_format(image.c_str(), static_cast<long long>(fit.size()), 0); }),
+            line.empty() ? "" : line + "\n")
+            << name;
+        EXPECT_EQ(rc, line.empty() ? 0 : -1) << name;
     }
 }
 

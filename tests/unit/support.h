@@ -37,6 +37,8 @@ std::string capture_stderr(const std::function<void()> &fn);
 std::string capture_stdout(const std::function<void()> &fn);
 
 std::string read_file(const std::string &path);
+// A file of the test data (data/), wherever the checkout lies.
+std::string read_data(const std::string &name);
 void write_file(const std::string &path, const std::string &content, unsigned mode = 0644);
 bool path_exists(const std::string &path);
 unsigned file_mode(const std::string &path);

@@ -3,6 +3,7 @@
 // the machine's /tmp.
 #include "support.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -12,8 +13,12 @@ namespace {
 
 bool g_private_tmp = false;
 const char *g_outside_tmp = nullptr;
+int g_data_dir = -1;
 
 bool make_private_tmp() {
+    // The test data, held open: the private /tmp would hide a checkout
+    // that lies under /tmp.
+    g_data_dir = open(UNIT_DATA_DIR, O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (geteuid() != 0)
         return false;
     if (unshare(CLONE_NEWNS) != 0)
@@ -37,6 +42,9 @@ bool make_private_tmp() {
 
 bool private_tmp_ready() { return g_private_tmp; }
 const char *outside_tmp_dir() { return g_outside_tmp; }
+std::string read_data(const std::string &name) {
+    return read_file("/proc/self/fd/" + std::to_string(g_data_dir) + "/" + name);
+}
 
 int main(int argc, char **argv) {
     testing::InitGoogleTest(&argc, argv);

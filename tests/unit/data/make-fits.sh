@@ -6,8 +6,12 @@
 # (crc32 and sha1); and one without hash nodes. The payloads are the
 # decimal numbers from 1 on, one a line, cut to 3000 and 1500 bytes (the
 # ramdisk's numbers start at 5000), so that the tests can find them.
+# Then good FITs of other kinds (md5 or sha1 only, no hashes with -E) and
+# broken ones: each a small edit of a good one (fit-edit.py), named
+# broken-*.itb, each with one fault that the bootloader refuses.
 #   tests/unit/data/make-fits.sh   (run in this directory)
 set -euo pipefail
+export SOURCE_DATE_EPOCH=1765000000 # the same bytes at every run
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 seq 1 1000 >"$work/kernel.bin"
@@ -47,3 +51,34 @@ mkimage -f "$work/hashed.its" fit-inside.itb >/dev/null
 mkimage -E -f "$work/hashed.its" fit-external.itb >/dev/null
 mkimage -E -p 0x1000 -f "$work/hashed.its" fit-position.itb >/dev/null
 mkimage -f "$work/nohash.its" fit-nohash.itb >/dev/null
+its 'hash { algo = "md5"; };' 'hash { algo = "md5"; };' >"$work/md5.its"
+mkimage -E -f "$work/md5.its" fit-md5-external.itb >/dev/null
+its 'hash { algo = "sha1"; };' "" >"$work/sha1.its"
+mkimage -f "$work/sha1.its" fit-sha1.itb >/dev/null
+mkimage -E -f "$work/nohash.its" fit-nohash-external.itb >/dev/null
+nine=""
+for i in 1 2 3 4 5 6 7 8 9; do nine+="hash-$i { algo = \"crc32\"; }; "; done
+its "$nine" "" >"$work/nine.its"
+mkimage -f "$work/nine.its" broken-nine-hashes.itb >/dev/null
+
+edit() { python3 "$(dirname "$0")/fit-edit.py" "$@"; }
+head -c -100 fit-nohash-external.itb >broken-nohash-external-cut.itb
+head -c -100 fit-md5-external.itb >broken-md5-external-cut.itb
+edit fit-inside.itb broken-early-end.itb flip /images/ramdisk data 100 token /images/ramdisk 9
+edit fit-inside.itb broken-root-end.itb token / 9
+edit fit-inside.itb broken-never-began.itb token / 2
+edit fit-inside.itb broken-images-renamed.itb replace images imagas
+edit fit-inside.itb broken-algo-renamed.itb replace algo alga
+edit fit-inside.itb broken-description-renamed.itb replace description descriptiom
+edit fit-inside.itb broken-timestamp-renamed.itb replace timestamp timestamq
+edit fit-inside.itb broken-default-missing.itb value /configurations default conq
+edit fit-inside.itb broken-image-missing.itb value /configurations/conf ramdisk ramdisc
+edit fit-inside.itb broken-value-short.itb shorten /images/kernel/hash-1 value
+edit fit-inside.itb broken-value-flipped.itb flip /images/kernel/hash-1 value 20
+edit fit-sha1.itb broken-sha1-data.itb flip /images/kernel data 100
+edit fit-inside.itb broken-data-twice.itb twice /images/ramdisk data
+edit fit-inside.itb broken-value-twice.itb twice /images/kernel/hash-1 value
+edit fit-inside.itb broken-value-after-subnode.itb after-subnode /images/kernel/hash-1 value
+edit fit-inside.itb broken-unit-address.itb replace hash-1 hash@1
+edit fit-inside.itb broken-second-root.itb second-root
+edit fit-inside.itb broken-end-not-last.itb end-not-last
