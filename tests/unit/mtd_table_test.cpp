@@ -269,6 +269,10 @@ TEST(Claim, OneUpgradePerDevice) {
     EXPECT_EQ(claim_device_in(t.paths()), 0);
     alarm(0);
     close(claim_descriptor);
+    unlink(node.c_str());
+    errno = 0;
+    EXPECT_EQ(claim_device_in(t.paths()), -1) << "a listed device without a node is no claim";
+    EXPECT_EQ(errno, ENOENT);
     t.table(header);
     EXPECT_EQ(claim_device_in(t.paths()), 0) << "no MTD device, nothing to claim";
 }

@@ -326,7 +326,8 @@ TEST(ImageFormat, FitHashes) {
     const uint32_t root_prop = be32_of(inside, 8) + 8;
     const std::string cut = patch(4, 1000).substr(0, 1000);
     rows.emplace_back(cut, walk_fails("its structure or strings block lies outside the tree"));
-    rows.emplace_back(patch(root_prop + 4, 0x7fffffff), walk_fails("a node or property runs past the structure block"));
+    for (const uint32_t length : {0x7fffffffU, 0xfffffffcU})
+        rows.emplace_back(patch(root_prop + 4, length), walk_fails("a node or property runs past the structure block"));
     rows.emplace_back(patch(root_prop + 8, 0x7fffffff), walk_fails("a property name lies outside the strings block"));
     const std::string external = read_data("fit-external.itb");
     rows.emplace_back(external.substr(0, external.size() - 100),
