@@ -14,5 +14,7 @@ in_ns "$mask" --stage2 /tmp/fw.bin >/tmp/rf.out 2>/tmp/rf.err
 elapsed=$(($(date +%s) - start))
 expect_eq "exit status 0 when nothing restarts" 0 "$RF_RC"
 expect_eq "nothing printed after the last milestone" "upgrade: Rebooting system..." "$(tail -n 1 /tmp/rf.err)"
-check "about 11 seconds after completion ($elapsed s)" test "$elapsed" -ge 11 -a "$elapsed" -lt 40
+# A lower bound only: the pauses cannot end sooner, while a loaded machine
+# may take any time around them (their lengths are unit-tested).
+check "at least 11 seconds after completion ($elapsed s)" test "$elapsed" -ge 11
 expect_eq "sysrq setting unchanged" "$sysrq_before" "$(cat /proc/sys/kernel/sysrq)"
