@@ -48,7 +48,7 @@ grep -E '^(RESULT|PROBE|not ok)' "$work/run/console.log" | grep -q '^not ok' && 
 {
 echo "## Writer benchmark"
 echo
-echo "$(date -u +%Y-%m-%d), \`bench/guest-bench.sh $size $runs\`; guest: QEMU TCG cortex-a53, Linux 6.1;"
+echo "$(date -u +%Y-%m-%d), \`bench/guest-bench.sh $size $runs\`, revision $(git rev-parse --short HEAD); guest: QEMU TCG cortex-a53, Linux 6.1;"
 echo "image $size bytes, $runs runs each, interleaved; medians. NAND-half: the same size, every 128 KiB"
 echo "block half data, half 0xFF."
 echo
