@@ -196,16 +196,22 @@ const unsigned char *fdt_prop_value(const Fdt &t, uint32_t at, uint32_t *length)
     return t.structure + at + 12;
 }
 
-const unsigned char *fdt_property(const Fdt &t, uint32_t node, const char *name, uint32_t *length) {
+int64_t fdt_next_property(const Fdt &t, uint32_t at) {
     uint32_t next = 0;
-    (void)fdt_next_tag(t, node, &next);
-    for (uint32_t at = next; next != 0; at = next) {
+    (void)fdt_next_tag(t, at, &next);
+    for (at = next; next != 0; at = next) {
         const uint32_t tag = fdt_next_tag(t, at, &next);
-        if (next == 0 || (tag != fdt_prop && tag != fdt_nop))
-            return nullptr;
-        const char *prop_name = tag == fdt_prop ? property_name(t, at) : nullptr;
+        if (next == 0 || tag != fdt_nop)
+            return next != 0 && tag == fdt_prop ? static_cast<int64_t>(at) : -1;
+    }
+    return -1;
+}
+
+const unsigned char *fdt_property(const Fdt &t, uint32_t node, const char *name, uint32_t *length) {
+    for (int64_t at = fdt_next_property(t, node); at >= 0; at = fdt_next_property(t, static_cast<uint32_t>(at))) {
+        const char *prop_name = property_name(t, static_cast<uint32_t>(at));
         if (prop_name != nullptr && strcmp(prop_name, name) == 0)
-            return fdt_prop_value(t, at, length);
+            return fdt_prop_value(t, static_cast<uint32_t>(at), length);
     }
     return nullptr;
 }

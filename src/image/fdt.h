@@ -63,6 +63,11 @@ int64_t fdt_subnode(const Fdt &t, uint32_t node, const char *name);
 const char *fdt_prop_name(const Fdt &t, uint32_t at);
 const unsigned char *fdt_prop_value(const Fdt &t, uint32_t at, uint32_t *length);
 
+// The property that follows the token at `at`, a node's begin token (its
+// first property) or one of its properties (the next), before the node's
+// first subnode; -1 when there is none.
+int64_t fdt_next_property(const Fdt &t, uint32_t at);
+
 // The value of node's property name, and its length; null when node has
 // none before its first subnode.
 const unsigned char *fdt_property(const Fdt &t, uint32_t node, const char *name, uint32_t *length);

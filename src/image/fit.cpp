@@ -4,6 +4,7 @@
 #include "base/text.h"
 #include "image/digest.h"
 #include "image/fdt.h"
+#include "image/fit_sig.h"
 #include "image/image_format.h"
 
 #include <errno.h>
@@ -38,9 +39,6 @@ constexpr HashAlgo hash_algos[] = {
     {"sha384", 48, false, DigestKind::crc32},     {"sha512", 64, false, DigestKind::crc32},
     {"crc16-ccitt", 2, false, DigestKind::crc32},
 };
-
-// Configuration properties that name no images.
-constexpr const char *not_image_lists[] = {"description", "compatible", "default"};
 
 struct FitCheck {
     Fdt t;
@@ -184,31 +182,16 @@ int check_image(FitCheck &c, uint32_t node) {
     return 0;
 }
 
-bool names_no_images(const char *prop) {
-    for (const char *name : not_image_lists) {
-        if (strcmp(name, prop) == 0)
-            return true;
-    }
-    return false;
-}
-
 // Every image that the configuration names exists under /images.
 int check_configuration(const FitCheck &c, uint32_t conf, uint32_t images) {
     char name[name_size];
     copy_name(name, fdt_node_name(c.t, conf));
-    uint32_t next = 0;
-    (void)fdt_next_tag(c.t, conf, &next);
-    for (uint32_t at = next;; at = next) {
-        const uint32_t tag = fdt_next_tag(c.t, at, &next);
-        if (tag == fdt_nop)
-            continue;
-        if (tag != fdt_prop)
-            return 0;
-        const char *prop = fdt_prop_name(c.t, at);
-        if (names_no_images(prop))
-            continue;
+    for (int64_t at = fdt_next_property(c.t, conf); at >= 0; at = fdt_next_property(c.t, static_cast<uint32_t>(at))) {
+        const char *prop = fdt_prop_name(c.t, static_cast<uint32_t>(at));
         uint32_t length = 0;
-        const auto *value = reinterpret_cast<const char *>(fdt_prop_value(c.t, at, &length));
+        const auto *value = reinterpret_cast<const char *>(fdt_prop_value(c.t, static_cast<uint32_t>(at), &length));
+        if (!names_images(prop))
+            continue;
         if (length == 0 || value[length - 1] != '\0')
             return fit_fails("the %s of configuration '%s' is not a list of names", prop, name);
         for (uint32_t i = 0; i < length; i += static_cast<uint32_t>(strlen(value + i)) + 1) {
@@ -219,12 +202,13 @@ int check_configuration(const FitCheck &c, uint32_t conf, uint32_t images) {
             }
         }
     }
+    return 0;
 }
 
 // What the bootloader requires before it looks at an image: a root
 // description and timestamp, images, and configurations whose default
 // exists and whose images exist.
-int check_layout(const FitCheck &c, uint32_t *images) {
+int check_layout(const FitCheck &c, uint32_t *images, uint32_t *configurations) {
     uint32_t length = 0;
     if (fdt_property(c.t, 0, "description", &length) == nullptr)
         return fit_fails("its root has no description");
@@ -239,6 +223,7 @@ int check_layout(const FitCheck &c, uint32_t *images) {
     const int64_t confs = fdt_subnode(c.t, 0, "configurations");
     if (confs < 0)
         return fit_fails("it has no /configurations node");
+    *configurations = static_cast<uint32_t>(confs);
     const char *chosen = fdt_string_property(c.t, static_cast<uint32_t>(confs), "default");
     if (chosen == nullptr)
         return fit_fails("its /configurations node has no default");
@@ -258,11 +243,12 @@ int check_layout(const FitCheck &c, uint32_t *images) {
     return 0;
 }
 
-int check_tree(FitCheck &c, const unsigned char *map) {
+int check_tree(FitCheck &c, const unsigned char *map, const FitKeys &keys) {
     if (fdt_open(c.t, map, c.file_size) < 0)
         return -1;
     uint32_t images = 0;
-    if (check_layout(c, &images) < 0)
+    uint32_t confs = 0;
+    if (check_layout(c, &images, &confs) < 0)
         return -1;
     int count = 0;
     for (int64_t image = fdt_subnode_next(c.t, images, true); image >= 0;
@@ -272,12 +258,12 @@ int check_tree(FitCheck &c, const unsigned char *map) {
         if (check_image(c, static_cast<uint32_t>(image)) < 0)
             return -1;
     }
-    return 0;
+    return keys.count > 0 ? check_fit_signatures(c.t, confs, keys) : 0;
 }
 
 } // namespace
 
-int check_fit(int fd, long long size, const char **checked) {
+int check_fit(int fd, long long size, const FitKeys &keys, const char **checked) {
     // The staged image lies in tmpfs: mapping it costs no memory.
     const auto length = static_cast<size_t>(size);
     void *map = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
@@ -285,12 +271,13 @@ int check_fit(int fd, long long size, const char **checked) {
         return fit_fails("cannot map the file: %s", strerror(errno));
     FitCheck c{};
     c.file_size = static_cast<uint64_t>(size);
-    const int rc = check_tree(c, static_cast<const unsigned char *>(map));
+    const int rc = check_tree(c, static_cast<const unsigned char *>(map), keys);
     (void)munmap(map, length);
     if (rc < 0)
         return -1;
-    *checked = c.checked > 0  ? "length and hashes are right"
-               : c.hashes > 0 ? "length is right"
-                              : "length is right; it carries no hashes";
+    *checked = keys.count > 0  ? "length, hashes and signatures are right"
+               : c.checked > 0 ? "length and hashes are right"
+               : c.hashes > 0  ? "length is right"
+                               : "length is right; it carries no hashes";
     return 0;
 }

@@ -112,7 +112,7 @@ int check_ubi(int fd, long long size, int32_t erase_size) {
 // known format (or none that can be checked here). *checked says what a
 // passing check looked at.
 int check_known_format(int fd, const unsigned char *header, ssize_t have, long long size, int32_t erase_size,
-                       const char **name, const char **checked) {
+                       const FitKeys &keys, const char **name, const char **checked) {
     if (have < 4)
         return 1;
     *checked = "length is right";
@@ -130,7 +130,7 @@ int check_known_format(int fd, const unsigned char *header, ssize_t have, long l
         const unsigned long long total = be32(header + 4);
         if (shorter(size, total))
             return failed(*name, "the file is", size, total);
-        return check_fit(fd, size, checked);
+        return check_fit(fd, size, keys, checked);
     }
     if (le32(header) == squashfs_magic) {
         *name = "squashfs 4 image";
@@ -173,7 +173,18 @@ ssize_t read_at(int fd, unsigned char *buf, size_t length, uint64_t offset) {
 }
 
 int check_image_format(const char *path, long long size, int32_t erase_size) {
+    return check_image_format_with(path, size, erase_size, built_in_fit_keys, nullptr);
+}
+
+int check_image_format_with(const char *path, long long size, int32_t erase_size, const FitKeys &keys,
+                            bool *signed_ok) {
+    if (signed_ok != nullptr)
+        *signed_ok = false;
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && keys.count > 0) {
+        print_to(stderr, "cannot read %s: %s\n", path, strerror(errno));
+        return -1;
+    }
     if (fd < 0)
         return 0; // checked as before: the size tests have passed
     unsigned char header[header_bytes];
@@ -185,8 +196,17 @@ int check_image_format(const char *path, long long size, int32_t erase_size) {
         size = have;
     const char *name = "";
     const char *checked = "";
-    const int rc = check_known_format(fd, header, have, size, erase_size, &name, &checked);
+    const bool fit = have >= 4 && be32(header) == fit_magic;
+    int rc = 0;
+    if (keys.count > 0 && !fit) {
+        fputs("image is not a signed FIT\n", stderr);
+        rc = -1;
+    } else {
+        rc = check_known_format(fd, header, have, size, erase_size, keys, &name, &checked);
+    }
     (void)close(fd);
+    if (signed_ok != nullptr)
+        *signed_ok = rc == 0 && fit && keys.count > 0;
     if (rc == 0 && run_options.verbosity > 1)
         print_to(stderr, "%s: its %s\n", name, checked);
     return rc < 0 ? -1 : 0;

@@ -3,6 +3,8 @@
 // flipped byte shows there before anything is written.
 #pragma once
 
+#include "image/fit_keys.h"
+
 #include <stddef.h>
 #include <stdint.h>
 #include <sys/types.h>
@@ -18,6 +20,12 @@
 // is wrong, with the figures, and returns -1; at verbosity 2 and above a
 // passing image of a known format is named.
 int check_image_format(const char *path, long long size, int32_t erase_size);
+
+// The same with the given keys (check_image_format takes the keys built
+// in): with keys, an image that is not a FIT fails with a line saying that
+// it is not a signed FIT, and *signed_ok (when given) tells whether the
+// image is a FIT whose check, signatures included, passed.
+int check_image_format_with(const char *path, long long size, int32_t erase_size, const FitKeys &keys, bool *signed_ok);
 
 // Reads up to length bytes at offset of fd; returns how many (fewer only at
 // the end of the file), or -1.

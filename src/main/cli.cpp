@@ -4,6 +4,7 @@
 #include "base/options.h"
 #include "base/process.h"
 #include "base/text.h"
+#include "image/fit_keys.h"
 #include "stage1/stage_one.h"
 #include "stage2/stage_two.h"
 
@@ -31,6 +32,18 @@ namespace {
 
 bool is(const char *arg, const char *option) { return strcmp(arg, option) == 0; }
 
+// At -v --version: the keys a FIT must be signed with, if any.
+void print_fit_keys() {
+    const FitKeys &keys = built_in_fit_keys;
+    if (keys.count == 0) {
+        fputs("FIT signatures: not checked (no keys built in)\n", stdout);
+        return;
+    }
+    print_to(stdout, "FIT signatures: every configuration signed with %s of these keys:\n", keys.any ? "one" : "each");
+    for (int i = 0; i < keys.count; i++)
+        print_to(stdout, "  %s (%s)\n", keys.keys[i].name, keys.keys[i].algo);
+}
+
 } // namespace
 
 ParsedCommandLine parse_command_line(int argc, char **argv) {
@@ -56,6 +69,8 @@ ParsedCommandLine parse_command_line(int argc, char **argv) {
             return {RunMode::exit_now, 0, nullptr};
         } else if (is(arg, "-V") || is(arg, "--version")) {
             print_to(stdout, "reflasher %s\n", REFLASHER_VERSION);
+            if (run_options.verbosity > 1)
+                print_fit_keys();
             return {RunMode::exit_now, 0, nullptr};
         } else if (is(arg, "--part")) {
             if (i + 1 >= argc)

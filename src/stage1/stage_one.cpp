@@ -6,12 +6,12 @@
 #include "base/paths.h"
 #include "base/process.h"
 #include "base/text.h"
+#include "image/image_format.h"
 #include "mtd/claim.h"
 #include "mtd/guard.h"
 #include "mtd/mtd_device.h"
 #include "mtd/mtd_table.h"
 #include "stage1/file_ops.h"
-#include "image/image_format.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -180,7 +180,8 @@ void make_staging_dirs() {
         refuse_staging_dir(paths::ram_sbin);
 }
 
-int check_image(const char *staged_path) {
+int check_image(const char *staged_path, bool *signed_ok) {
+    *signed_ok = false;
     struct stat st {};
     if (stat(staged_path, &st) < 0 || (st.st_mode & S_IFMT) != S_IFREG) {
         print_to(stderr, "'%s' is not a regular file\n", staged_path);
@@ -209,7 +210,7 @@ int check_image(const char *staged_path) {
                  run_options.part_name, good);
         return -1;
     }
-    return check_image_format(staged_path, image_size, erase_size);
+    return check_image_format_with(staged_path, image_size, erase_size, built_in_fit_keys, signed_ok);
 }
 
 int stage_one(const char *image_path) {
@@ -222,7 +223,13 @@ int stage_one(const char *image_path) {
 
     const char *staged_path = stage_image(resolved);
 
-    if (check_image(staged_path) < 0) {
+    bool signed_ok = false;
+    const int checked = check_image(staged_path, &signed_ok);
+    // With the bootloader's keys built in, -F does not lift the check: an
+    // image the device would refuse to boot is never written.
+    if (built_in_fit_keys.count > 0 && !signed_ok)
+        fatal("image check failed: not a FIT signed by this device's keys (-F does not override this)");
+    if (checked < 0) {
         if (!run_options.force)
             fatal("image check failed (use -F to override)");
         fputs("Image check failed but --force given - will update anyway!\n", stderr);

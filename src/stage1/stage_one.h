@@ -9,7 +9,9 @@ int stage_one(const char *image_path);
 
 // Checks the staged image against the target partition and prints the one
 // message of the first failing test. Returns 0 when the check passed.
-int check_image(const char *staged_path);
+// *signed_ok tells whether the image was found to be a FIT signed by the
+// keys built in (never without keys).
+int check_image(const char *staged_path, bool *signed_ok);
 
 // Checks that a staging directory is a real directory owned by this user
 // and closed to writes by group and others. Prints why not and returns -1.

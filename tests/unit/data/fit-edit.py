@@ -4,6 +4,7 @@ the broken images of the image-check tests:
   fit-edit.py IN OUT EDIT...   with EDIT one of
     token PATH TAG              the node's begin token becomes TAG
     flip PATH PROP AT           one bit of the property's value at byte AT
+    rehash PATH                 the sha256 hash node's value made anew from its image's data
     replace OLD NEW             the first zero-terminated OLD becomes NEW
     value PATH PROP TEXT        the property's value becomes the string TEXT
     shorten PATH PROP           the value 4 bytes shorter, a nop after it
@@ -12,6 +13,7 @@ the broken images of the image-check tests:
     second-root                 a second root node after the first
     end-not-last                a nop after the end token
 """
+import hashlib
 import struct
 import sys
 
@@ -72,6 +74,12 @@ while args:
     elif edit == "flip":
         at, _ = find(args.pop(0), args.pop(0))
         data[at + 12 + int(args.pop(0))] ^= 1
+    elif edit == "rehash":
+        path = args.pop(0)
+        at, _ = find(path.rsplit("/", 1)[0], "data")
+        digest = hashlib.sha256(data[at + 12 : at + 12 + words(at + 4, 1)[0]]).digest()
+        at, _ = find(path, "value")
+        data[at + 12 : at + 44] = digest
     elif edit == "replace":
         old, new = (a.encode() + b"\0" for a in (args.pop(0), args.pop(0)))
         at = data.index(old)

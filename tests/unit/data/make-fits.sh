@@ -9,6 +9,11 @@
 # Then good FITs of other kinds (md5 or sha1 only, no hashes with -E) and
 # broken ones: each a small edit of a good one (fit-edit.py), named
 # broken-*.itb, each with one fault that the bootloader refuses.
+# Last the signed FITs (signed-*.itb, each configuration signed or not as
+# its name says) with the test keys of keys/ (made once with openssl), the
+# control tree that holds the keys dev, dev4096 and devsha1 as required
+# (control.dtb, as mkimage -K -r writes it) and openssl's signatures of
+# message.txt for the verifier's own tests.
 #   tests/unit/data/make-fits.sh   (run in this directory)
 set -euo pipefail
 export SOURCE_DATE_EPOCH=1765000000 # the same bytes at every run
@@ -39,7 +44,8 @@ its() {
     };
     configurations {
         default = "conf";
-        conf { kernel = "kernel"; ramdisk = "ramdisk"; };
+        conf { kernel = "kernel"; ramdisk = "ramdisk"; ${3:-} };
+        ${4:-}
     };
 };
 ITS
@@ -82,3 +88,43 @@ edit fit-inside.itb broken-value-after-subnode.itb after-subnode /images/kernel/
 edit fit-inside.itb broken-unit-address.itb replace hash-1 hash@1
 edit fit-inside.itb broken-second-root.itb second-root
 edit fit-inside.itb broken-end-not-last.itb end-not-last
+
+# Signed FITs. The key other is not in the control tree.
+mkdir -p keys
+for key in dev:2048 dev4096:4096 devsha1:2048 other:2048; do
+    name=${key%:*}
+    [ -f "keys/$name.key" ] && continue
+    openssl genpkey -algorithm RSA -out "keys/$name.key" -pkeyopt "rsa_keygen_bits:${key#*:}" 2>/dev/null
+    openssl req -batch -new -x509 -key "keys/$name.key" -out "keys/$name.crt" -subj "/CN=$name"
+done
+signature() { # NAME ALGO KEY [SIGN-IMAGES]
+    echo "$1 { algo = \"$2\"; key-name-hint = \"$3\"; sign-images = ${4:-\"kernel\", \"ramdisk\"}; };"
+}
+hashes='hash-1 { algo = "sha256"; };'
+dtc -I dts -O dtb -o control.dtb - <<<'/dts-v1/; / { };' 2>/dev/null
+signed() { # OUT CONF-SIGNATURES [ANOTHER-CONFIGURATION]
+    its "$hashes" "$hashes" "$2" "${3:-}" >"$work/signed.its"
+    mkimage -f "$work/signed.its" -k keys -K control.dtb -r "$1" >/dev/null
+}
+signed signed-2048.itb "$(signature signature sha256,rsa2048 dev)"
+signed signed-4096.itb "$(signature signature sha256,rsa4096 dev4096)"
+signed signed-sha1.itb "$(signature signature sha1,rsa2048 devsha1)"
+signed signed-both.itb "$(signature signature-1 sha256,rsa2048 dev) $(signature signature-2 sha256,rsa4096 dev4096)"
+signed signed-one-of-two.itb "$(signature signature sha256,rsa2048 dev)" \
+    'other { kernel = "kernel"; ramdisk = "ramdisk"; };'
+signed signed-without-kernel.itb "$(signature signature sha256,rsa2048 dev '"ramdisk"')"
+signed signed-pss.itb "$(signature signature sha256,rsa2048 dev | sed 's/; };/; padding = "pss"; };/')"
+# Signed by a key that the control tree does not hold.
+its "$hashes" "$hashes" "$(signature signature sha256,rsa2048 other)" >"$work/signed.its"
+mkimage -f "$work/signed.its" -k keys signed-other.itb >/dev/null
+edit signed-2048.itb signed-load-changed.itb flip /images/kernel load 3
+edit signed-2048.itb signed-kernel-swapped.itb flip /images/kernel data 100 rehash /images/kernel/hash-1
+edit signed-2048.itb signed-value-flipped.itb flip /configurations/conf/signature value 10
+# The verifier's own vectors.
+printf 'reflasher test message\n' >message.txt
+for key in dev dev4096; do openssl dgst -sha256 -sign "keys/$key.key" -out "message.$key.sig" message.txt; done
+openssl dgst -sha1 -sign keys/devsha1.key -out message.devsha1.sig message.txt
+# Control trees the key table refuses: no keys, a key it cannot verify with.
+dtc -I dts -O dtb -o control-empty.dtb - <<<'/dts-v1/; / { };' 2>/dev/null
+cp control.dtb control-ecdsa.dtb
+fdtput -t s control-ecdsa.dtb /signature/key-dev algo sha256,ecdsa256
