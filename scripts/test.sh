@@ -6,7 +6,8 @@
 # big-endian MIPS under qemu-user, the release builds for those and x86_64
 # with their size budget, the guest scenarios on the emulated device
 # (AArch64, 32-bit ARM and big-endian MIPS guests running the release
-# binaries, power cuts included), and the static checks.
+# binaries, power cuts included; the device that boots through U-Boot,
+# also with verified boot), and the static checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -26,6 +27,11 @@ step() {
 # guests run.
 build_release_aarch64
 build_release_armv7
+# The release of the verified-boot device, built with its control tree.
+tests/vm/boot/control-tree.sh build/rig-control.dtb
+configure build/release-aarch64-keys cmake/aarch64-linux-musl.cmake -DREFLASHER_TESTS=OFF \
+    -DREFLASHER_FIT_KEYS="$root/build/rig-control.dtb"
+cmake --build build/release-aarch64-keys
 configure build/release-x86_64 cmake/x86_64-linux-musl.cmake
 cmake --build build/release-x86_64
 for arch in mips mipsel; do
@@ -43,6 +49,8 @@ cmake -S . -B build/host -G Ninja -DREFLASHER_GUEST_BINARY="$root/build/release-
       -DREFLASHER_GUEST_HELPER="$root/build/release-aarch64/tests/rig_helper" \
       -DREFLASHER_GUEST_BINARY_ARM="$root/build/release-armv7/reflasher" \
       -DREFLASHER_GUEST_BINARY_MIPS="$root/build/release-mips/reflasher" \
+      -DREFLASHER_GUEST_BINARY_KEYS="$root/build/release-aarch64-keys/reflasher" \
+      -DREFLASHER_RIG_CONTROL_DTB="$root/build/rig-control.dtb" \
       -DREFLASHER_VM_CACHE="$cache" >/dev/null
 cmake --build build/host
 cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DREFLASHER_SANITIZE=ON >/dev/null

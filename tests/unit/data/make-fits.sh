@@ -124,6 +124,11 @@ edit signed-2048.itb signed-value-flipped.itb flip /configurations/conf/signatur
 printf 'reflasher test message\n' >message.txt
 for key in dev dev4096; do openssl dgst -sha256 -sign "keys/$key.key" -out "message.$key.sig" message.txt; done
 openssl dgst -sha1 -sign keys/devsha1.key -out message.devsha1.sig message.txt
+# A control tree with the 4096-bit key alone: the release sizes are
+# measured with it built in.
+dtc -I dts -O dtb -o control-4096.dtb - <<<'/dts-v1/; / { };' 2>/dev/null
+its "$hashes" "$hashes" "$(signature signature sha256,rsa4096 dev4096)" >"$work/signed.its"
+mkimage -f "$work/signed.its" -k keys -K control-4096.dtb -r "$work/4096.itb" >/dev/null
 # Control trees the key table refuses: no keys, a key it cannot verify with.
 dtc -I dts -O dtb -o control-empty.dtb - <<<'/dts-v1/; / { };' 2>/dev/null
 cp control.dtb control-ecdsa.dtb

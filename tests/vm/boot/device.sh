@@ -26,11 +26,14 @@ EB_CFI=$((256 << 10))
 MTDPARTS="mtdparts=0.flash:64m(U-Boot)ro,256k(U-Config),16m(Firmware_1),16m(Firmware_2)"
 UBOOT_BIN=/usr/lib/u-boot/qemu_arm64/u-boot.bin
 
-# make_firmware NAME OUT [nohash|uimage]: a FIT that U-Boot checks by its
-# sha256 hashes (by its header only with nohash), or a legacy multi-file
-# uImage (the gzip'd kernel, the initramfs and the board's device tree),
-# which the uImage environment boots with verify=n: U-Boot then checks
-# its 64-byte header only. Each firmware's initramfs holds random bytes of
+# make_firmware NAME OUT [nohash|uimage|signed|signed-other]: a FIT that
+# U-Boot checks by its sha256 hashes (by its header only with nohash), or
+# a legacy multi-file uImage (the gzip'd kernel, the initramfs and the
+# board's device tree), which the uImage environment boots with verify=n:
+# U-Boot then checks its 64-byte header only. A signed FIT's configuration
+# is signed with the rig's key (keys/rig.key; with signed-other, another
+# key the device does not hold), and it carries the release built with the
+# rig's control tree (BOOT_PROGRAM_KEYS). Each firmware's initramfs holds random bytes of
 # its own length, so that the kernel lies at another offset in each image
 # and an upgrade rewrites every block.
 make_firmware() {
@@ -40,7 +43,10 @@ make_firmware() {
         "$dir/root/dev" "$dir/root/tmp"
     cp "$BOOT_BUSYBOX" "$dir/root/bin/busybox"
     cp "$BOOT_DIR/firmware-init" "$dir/root/init"
-    cp "$BOOT_PROGRAM" "$dir/root/usr/sbin/reflasher"
+    case "$variant" in
+    signed*) cp "$BOOT_PROGRAM_KEYS" "$dir/root/usr/sbin/reflasher" ;;
+    *) cp "$BOOT_PROGRAM" "$dir/root/usr/sbin/reflasher" ;;
+    esac
     cp "$BOOT_HELPER" "$dir/root/usr/sbin/rig_helper"
     echo "$name" >"$dir/root/etc/firmware"
     case "$name" in v1) pad=40000 ;; v2) pad=200000 ;; *) pad=100000 ;; esac
@@ -54,6 +60,11 @@ make_firmware() {
         return
     fi
     [ "$variant" = nohash ] || hash='hash { algo = "sha256"; };'
+    local signature="" keys=$BOOT_DIR/keys key=rig
+    [ "$variant" != signed-other ] || { keys=$BOOT_DIR/keys/other key=other; }
+    case "$variant" in
+    signed*) signature="signature { algo = \"sha256,rsa2048\"; key-name-hint = \"$key\"; sign-images = \"kernel\", \"ramdisk\"; };" ;;
+    esac
     cat >"$dir/fw.its" <<ITS
 /dts-v1/;
 / {
@@ -74,11 +85,15 @@ make_firmware() {
     };
     configurations {
         default = "conf";
-        conf { kernel = "kernel"; ramdisk = "ramdisk"; };
+        conf { kernel = "kernel"; ramdisk = "ramdisk"; $signature };
     };
 };
 ITS
-    mkimage -f "$dir/fw.its" "$out" >/dev/null
+    if [ -n "$signature" ]; then
+        mkimage -f "$dir/fw.its" -k "$keys" "$out" >/dev/null
+    else
+        mkimage -f "$dir/fw.its" "$out" >/dev/null
+    fi
     rm -rf "$dir"
 }
 
@@ -120,15 +135,15 @@ boot_rig_prepare() {
 # put FILE OFFSET DISK: FILE's bytes at OFFSET of DISK.
 put() { dd if="$1" of="$3" bs=64k oflag=seek_bytes seek="$2" conv=notrunc status=none; }
 
-# fresh_flash FIRMWARE_1 [ENV]: the bank files for a run, with FIRMWARE_1
-# in Firmware_1, the environment ENV (default env.bin) and everything else
-# erased.
+# fresh_flash FIRMWARE_1 [ENV] [RESCUE]: the bank files for a run, with
+# FIRMWARE_1 in Firmware_1, the environment ENV (default env.bin), RESCUE
+# (default rescue.fit) in Firmware_2 and everything else erased.
 fresh_flash() {
     cp "$BOOT_WORK/bank0.template" "$BOOT_WORK/bank0.img"
     head -c "$BANK_SIZE" /dev/zero | tr '\0' '\377' >"$BOOT_WORK/bank1.img"
     put "${2:-$BOOT_WORK/env.bin}" 0 "$BOOT_WORK/bank1.img"
     put "$1" "$FW1_OFFSET" "$BOOT_WORK/bank1.img"
-    put "$BOOT_WORK/rescue.fit" "$FW2_OFFSET" "$BOOT_WORK/bank1.img"
+    put "${3:-$BOOT_WORK/rescue.fit}" "$FW2_OFFSET" "$BOOT_WORK/bank1.img"
 }
 
 # firmware_1 OUT: the partition's bytes as the flash holds them now.
@@ -143,7 +158,8 @@ make_job() {
 }
 
 # boot_device LOG DISK [TIMEOUT]: powers the device on with the download
-# disk and runs it until it powers itself off. A line "RIG-CUT" on the
+# disk and runs it until it powers itself off; U-Boot takes BOOT_DTB as
+# its control tree when set (QEMU's own otherwise). A line "RIG-CUT" on the
 # console cuts the power (SIGKILL, the writer being held at that moment);
 # more than four U-Boot starts is a boot loop, also cut. BOOT_END tells
 # how the run ended (off, cut, loop, timeout); BOOT_UPGRADE_MS the time
@@ -153,6 +169,7 @@ boot_device() {
     local log=$1 disk=$2 timeout_s=${3:-240}
     local pid start now t_up=0 t_next=0
     qemu-system-aarch64 -M virt -cpu cortex-a53 -m 512 -nographic -accel tcg -nic none \
+        ${BOOT_DTB:+-dtb "$BOOT_DTB"} \
         -drive if=pflash,format=raw,file="$BOOT_WORK/bank0.img",readonly=on \
         -drive if=pflash,format=raw,file="$BOOT_WORK/bank1.img" \
         -drive file="$disk",format=raw,if=none,id=download -device virtio-blk-device,drive=download \
