@@ -144,4 +144,17 @@ if [ -f /rig/data/bench.fit ]; then
         echo "FITCHECK $run $check_ms $1"
     done
 fi
+# The same FIT signed, checked by the release built with its key.
+# "SIGCHECK run reflasher_ms sha256sum_ms".
+if [ -f /rig/data/bench-signed.fit ]; then
+    cp /rig/data/bench-signed.fit /tmp/bench-signed.fit
+    cp /rig/data/reflasher-signed /tmp/reflasher-signed
+    chmod +x /tmp/reflasher-signed
+    for run in $(seq "$RUNS"); do
+        set -- $(measure /tmp/reflasher-signed -T -q --part RootFS_1 /tmp/bench-signed.fit)
+        check_ms=$1
+        set -- $(measure busybox sha256sum /tmp/bench-signed.fit)
+        echo "SIGCHECK $run $check_ms $1"
+    done
+fi
 ok "benchmark finished"
