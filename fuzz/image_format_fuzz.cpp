@@ -1,9 +1,11 @@
 // Fuzz target: the check of images that carry their own length or
 // checksum, over arbitrary file contents. The first byte picks the
 // partition's erase-block size (bit 3 set: unknown, 0; else 64 << bits
-// 0-2); the rest is the image, written to a scratch file in the working
-// directory. (Run it with -close_fd_mask=3: every broken image prints its
+// 0-2) and, with bit 4 set, the test keys (tests/unit/data/control.dtb),
+// so that FIT signatures are checked too; the rest is the image, written
+// to a scratch file in the working directory. (Run it with -close_fd_mask=3: every broken image prints its
 // line.)
+#include "image/fit_keys.h"
 #include "image/image_format.h"
 
 #include <fcntl.h>
@@ -11,6 +13,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
+
+extern const FitKeys test_fit_keys;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1)
@@ -25,7 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (write(fd, data + 1, length) != static_cast<ssize_t>(length))
         abort();
     close(fd);
-    const int rc = check_image_format(path, static_cast<long long>(length), erase_size);
+    constexpr FitKeys no_keys = {nullptr, 0, false};
+    bool signed_ok = false;
+    const int rc = check_image_format_with(path, static_cast<long long>(length), erase_size,
+                                           (data[0] & 16) != 0 ? test_fit_keys : no_keys, &signed_ok);
     unlink(path);
     if (rc != 0 && rc != -1)
         abort();

@@ -53,7 +53,7 @@ TEST(Rsa, OpensslSignatures) {
         other.modulus = modulus.data();
         EXPECT_FALSE(rsa_verify(other, bytes(sig), sig.size(), row.kind, bytes(digest))) << row.sig;
         EXPECT_FALSE(rsa_verify(key, bytes(sig), sig.size() - 1, row.kind, bytes(digest))) << row.sig;
-        const std::string longer = sig + '\0';
+        const std::string longer = '\0' + sig; // the same number, one byte longer
         EXPECT_FALSE(rsa_verify(key, bytes(longer), longer.size(), row.kind, bytes(digest))) << row.sig;
         EXPECT_FALSE(rsa_verify(key, bytes(sig), sig.size(), row.kind, bytes(digest_of(row.kind, message + "x"))));
     }
@@ -85,6 +85,7 @@ TEST(FitSignature, OnlyWhatTheKeysVerifyPasses) {
         {"signed-one-of-two.itb", dev, "FIT image: configuration 'other' has no signature"},
         {"signed-other.itb", dev, conf + ": signature 'signature' is by an unknown key, not by key 'dev'"},
         {"signed-sha1.itb", dev, conf + ": signature 'signature' is by an unknown key, not by key 'dev'"},
+        {"signed-sha1-by-dev.itb", dev, conf + ": signature 'signature' is by an unknown key, not by key 'dev'"},
         {"signed-pss.itb", dev, conf + ": signature 'signature' has an algorithm that is not supported"},
         {"signed-load-changed.itb", dev, bad},
         {"signed-kernel-swapped.itb", dev, bad},

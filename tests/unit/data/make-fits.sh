@@ -117,6 +117,9 @@ signed signed-pss.itb "$(signature signature sha256,rsa2048 dev | sed 's/; };/; 
 # Signed by a key that the control tree does not hold.
 its "$hashes" "$hashes" "$(signature signature sha256,rsa2048 other)" >"$work/signed.its"
 mkimage -f "$work/signed.its" -k keys signed-other.itb >/dev/null
+# Key dev's RSA key with sha1, which the control tree does not pair with it.
+its "$hashes" "$hashes" "$(signature signature sha1,rsa2048 dev)" >"$work/signed.its"
+mkimage -f "$work/signed.its" -k keys signed-sha1-by-dev.itb >/dev/null
 edit signed-2048.itb signed-load-changed.itb flip /images/kernel load 3
 edit signed-2048.itb signed-kernel-swapped.itb flip /images/kernel data 100 rehash /images/kernel/hash-1
 edit signed-2048.itb signed-value-flipped.itb flip /configurations/conf/signature value 10

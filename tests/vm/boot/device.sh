@@ -12,7 +12,7 @@
 #
 #   boot_rig_prepare CACHE PROGRAM HELPER WORK   kernel, firmwares, banks
 #   fresh_flash FIRMWARE_1 [ENV]                  bank files for one run
-#   make_job DISK FROM IMAGE [MOMENT OFFSET BYTES]
+#   make_job DISK FROM IMAGE [MOMENT OFFSET BYTES [FLAGS]]
 #   boot_device LOG DISK [TIMEOUT]                one run of the device
 
 BOOT_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -152,9 +152,9 @@ firmware_1() {
         status=none >"$1"
 }
 
-# make_job DISK FROM IMAGE [MOMENT OFFSET BYTES]: the download disk.
+# make_job DISK FROM IMAGE [MOMENT OFFSET BYTES [FLAGS]]: the download disk.
 make_job() {
-    { printf '%-4095s\n' "REFLASHER-JOB $2 $(stat -c %s "$3") ${4:-none} ${5:-0} ${6:-0}"; cat "$3"; } >"$1"
+    { printf '%-4095s\n' "REFLASHER-JOB $2 $(stat -c %s "$3") ${4:-none} ${5:-0} ${6:-0} ${7:-}"; cat "$3"; } >"$1"
 }
 
 # boot_device LOG DISK [TIMEOUT]: powers the device on with the download

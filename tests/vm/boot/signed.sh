@@ -2,9 +2,9 @@
 # The device with verified boot: U-Boot started with a control tree that
 # requires the rig's key (control-tree.sh), v1, v2 and the rescue signed
 # with it, v1 carrying the release built with that tree.
-#  - an unsigned v2, a v2 signed by another key and a signed v2 whose load
-#    address was changed after signing are each refused in stage one:
-#    Firmware_1 keeps v1 byte for byte;
+#  - an unsigned v2 (given with -F), a v2 signed by another key and a
+#    signed v2 whose load address was changed after signing are each
+#    refused in stage one: Firmware_1 keeps v1 byte for byte;
 #  - the same images written into Firmware_1 by the rig itself make U-Boot
 #    refuse them and boot the rescue (the rig tells them apart);
 #  - a signed v2 upgrades, and U-Boot verifies its signature at the boot
@@ -33,16 +33,16 @@ check() {
     if "$@"; then passed=$((passed + 1)); echo "ok - $d"; else failed=$((failed + 1)); echo "not ok - $d"; fi
 }
 
-for row in "v2.fit:configuration 'conf' has no signature" \
-    "v2-other.fit:configuration 'conf': signature 'signature' is by an unknown key, not by key 'rig'" \
-    "v2-load.fit:configuration 'conf': signature 'signature' does not verify with key 'rig'"; do
-    image=${row%%:*} line=${row#*:}
+for row in "v2.fit:-F:configuration 'conf' has no signature" \
+    "v2-other.fit::configuration 'conf': signature 'signature' is by an unknown key, not by key 'rig'" \
+    "v2-load.fit::configuration 'conf': signature 'signature' does not verify with key 'rig'"; do
+    IFS=: read -r image flags line <<<"$row"
     fresh_flash "$work/v1-signed.fit" "$work/env.bin" "$work/rescue-signed.fit"
     firmware_1 "$work/before.bin"
-    make_job "$work/job.img" v1 "$work/$image"
+    make_job "$work/job.img" v1 "$work/$image" none 0 0 "$flags"
     boot_device "$work/$image.log" "$work/job.img"
     check "$image: v1 booted, verified by U-Boot" grep -q 'sha256,rsa2048:rig+ OK' "$work/$image.log"
-    check "$image: refused in stage one" \
+    check "$image${flags:+ with $flags}: refused in stage one" \
         sh -c "grep -qxF \"FIT image: $line\" '$work/$image.log' && grep -q '^RIG-UPGRADE-FAILED 1$' '$work/$image.log'"
     firmware_1 "$work/now.bin"
     check "$image: Firmware_1 unchanged byte for byte" cmp -s "$work/before.bin" "$work/now.bin"
