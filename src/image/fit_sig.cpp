@@ -66,6 +66,8 @@ int signed_digest(const Fdt &t, uint32_t conf, uint32_t strings_length, Digest &
     for (uint32_t at = 0, next = 0;; at = next) {
         const uint32_t tag = fdt_next_tag(t, at, &next);
         bool include = tag == fdt_end;
+        if ((tag == fdt_begin_node && depth == fdt_max_depth) || (tag == fdt_end_node && depth == 0))
+            return -1; // (fdt_open refused such a tree already)
         if (tag == fdt_begin_node) {
             names[depth] = fdt_node_name(t, at);
             path += strlen(names[depth]) + 1;

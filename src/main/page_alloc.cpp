@@ -44,7 +44,8 @@ void *calloc(size_t count, size_t size) {
         errno = ENOMEM;
         return nullptr;
     }
-    return malloc(count * size);
+    const size_t total = count * size;
+    return malloc(total > 0 ? total : 1);
 }
 
 void *realloc(void *p, size_t size) {
