@@ -95,7 +95,7 @@ if dtb:
             fail("key '%s' has an rsa,n0-inverse that does not fit its modulus" % name)
         if "rsa,r-squared" in props and int.from_bytes(props["rsa,r-squared"], "big") != rr:
             fail("key '%s' has an rsa,r-squared that does not fit its modulus" % name)
-        keys.append((name, algo, bits, n0inv, exponent, modulus, rr))
+        keys.append((name, algo, bits, n0inv, exponent, modulus))
     if not keys:
         fail("no key under /signature is required for configurations (required = \"conf\")")
     if mode not in ("all", "any"):
@@ -104,14 +104,13 @@ if dtb:
 with open(out, "w") as f:
     f.write("// Made by scripts/fit-keys.py from %s.\n" % (dtb or "no control tree"))
     f.write('#include "image/fit_keys.h"\n\nnamespace {\n\n')
-    for i, (name, algo, bits, n0inv, exponent, modulus, rr) in enumerate(keys):
+    for i, (name, algo, bits, n0inv, exponent, modulus) in enumerate(keys):
         f.write("constexpr uint32_t modulus_%d[] = {%s};\n" % (i, words(modulus, bits // 32)))
-        f.write("constexpr uint32_t rr_%d[] = {%s};\n" % (i, words(rr, bits // 32)))
     f.write("constexpr FitKey keys[] = {\n")
-    for i, (name, algo, bits, n0inv, exponent, modulus, rr) in enumerate(keys):
-        f.write('    {"%s", "%s", %d, 0x%08xU, 0x%xULL, modulus_%d, rr_%d},\n' % (name, algo, bits, n0inv, exponent, i, i))
+    for i, (name, algo, bits, n0inv, exponent, modulus) in enumerate(keys):
+        f.write('    {"%s", "%s", %d, 0x%08xU, 0x%xULL, modulus_%d},\n' % (name, algo, bits, n0inv, exponent, i))
     if not keys:
-        f.write("    {nullptr, nullptr, 0, 0, 0, nullptr, nullptr},\n")
+        f.write("    {nullptr, nullptr, 0, 0, 0, nullptr},\n")
     f.write("};\n\n} // namespace\n\n")
     f.write("extern const FitKeys %s;\n" % symbol)
     f.write("const FitKeys %s = {keys, %d, %s};\n" % (symbol, len(keys), "true" if mode == "any" else "false"))

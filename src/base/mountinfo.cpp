@@ -1,4 +1,5 @@
 #include "base/mountinfo.h"
+#include "base/lines.h"
 
 #include "base/paths.h"
 #include "base/text.h"
@@ -12,18 +13,18 @@ namespace {
 // to size - 1 characters; the rest is read and dropped). Returns its whole
 // length, or -1 at the end of the line or of the file. *line_end tells
 // that the line is over, also after its last field.
-long read_field(FILE *file, char *buf, size_t size, bool *line_end) {
+long read_field(LineReader &file, char *buf, size_t size, bool *line_end) {
     if (*line_end)
         return -1;
-    int c = getc(file);
+    int c = lines_getc(file);
     while (c == ' ')
-        c = getc(file);
-    if (c == '\n' || c == EOF) {
+        c = lines_getc(file);
+    if (c == '\n' || c < 0) {
         *line_end = true;
         return -1;
     }
     size_t length = 0;
-    for (; c != ' ' && c != '\n' && c != EOF; c = getc(file), length++) {
+    for (; c != ' ' && c != '\n' && c >= 0; c = lines_getc(file), length++) {
         if (length + 1 < size)
             buf[length] = static_cast<char>(c);
     }
@@ -36,7 +37,7 @@ long read_field(FILE *file, char *buf, size_t size, bool *line_end) {
 // mount_point, its type then in fstype. Fields: ID, parent ID,
 // major:minor, root, mount point, options, optional fields up to "-",
 // then the file-system type.
-bool read_line(FILE *file, const char *mount_point, char *fstype, size_t size, bool *more) {
+bool read_line(LineReader &file, const char *mount_point, char *fstype, size_t size, bool *more) {
     char field[256];
     bool line_end = false;
     bool match = false;
@@ -49,17 +50,17 @@ bool read_line(FILE *file, const char *mount_point, char *fstype, size_t size, b
     }
     // Drop the rest of the line.
     int c = 0;
-    while (!line_end && (c = getc(file)) != '\n' && c != EOF) {
+    while (!line_end && (c = lines_getc(file)) != '\n' && c >= 0) {
     }
-    *more = c != EOF && !feof(file);
+    *more = c >= 0 && !file.ended;
     return match && typed;
 }
 
 } // namespace
 
 int find_mount_in(const char *mountinfo, const char *mount_point, char *fstype, size_t size) {
-    FILE *file = fopen(mountinfo, "re");
-    if (file == nullptr)
+    LineReader file{};
+    if (lines_open(file, mountinfo) < 0)
         return -1;
     int found = 0;
     char type[64];
@@ -71,7 +72,7 @@ int find_mount_in(const char *mountinfo, const char *mount_point, char *fstype, 
             (void)format_string(fstype, size, "%s", type);
         }
     }
-    (void)fclose(file);
+    lines_close(file);
     return found;
 }
 

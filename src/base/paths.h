@@ -26,6 +26,7 @@ constexpr const char ubi_control[] = "/dev/ubi_ctrl";
 
 // The process's own view of the system.
 constexpr const char mountinfo[] = "/proc/self/mountinfo";
+constexpr const char meminfo[] = "/proc/meminfo";
 constexpr const char oom_score_adj[] = "/proc/self/oom_score_adj";
 // The locks held through descriptor 9, where stage one hands over its
 // claim of the device.

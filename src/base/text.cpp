@@ -1,5 +1,7 @@
 #include "base/text.h"
 
+#include "base/lines.h"
+
 #include <limits.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -257,20 +259,20 @@ bool scan_mtd_prefix(const char *line, int *index) {
     return true;
 }
 
-bool scan_long_long(FILE *file, long long *value) {
-    int c = fgetc(file);
-    while (c != EOF && is_space(c))
-        c = fgetc(file);
+bool scan_long_long(LineReader &file, long long *value) {
+    int c = lines_getc(file);
+    while (c >= 0 && is_space(c))
+        c = lines_getc(file);
     const bool negative = c == '-';
     if (c == '-' || c == '+')
-        c = fgetc(file);
+        c = lines_getc(file);
     if (!is_digit(c))
         return false;
     Decimal d{0, false};
     const unsigned long long limit = negative ? magnitude_of(LLONG_MIN) : static_cast<unsigned long long>(LLONG_MAX);
-    while (c != EOF && is_digit(c)) {
+    while (c >= 0 && is_digit(c)) {
         add_digit(d, c - '0', limit);
-        c = fgetc(file);
+        c = lines_getc(file);
     }
     *value = saturate(d, negative, LLONG_MIN, LLONG_MAX);
     return true;

@@ -13,6 +13,8 @@
 #include <stdint.h>
 #include <stdio.h>
 
+struct LineReader;
+
 #define TEXT_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
 
 // printf-style formatting of exactly what the program's format strings use
@@ -44,7 +46,7 @@ bool scan_mtd_prefix(const char *line, int *index);
 
 // fscanf(file, "%lld", value) == 1: skips white space, then reads an
 // optionally signed decimal number, saturated like strtoll.
-bool scan_long_long(FILE *file, long long *value);
+bool scan_long_long(LineReader &file, long long *value);
 
 // value / divisor, with the remainder in *remainder (when given); divisor
 // below 2^63. Every 64-bit division of the program goes through this one

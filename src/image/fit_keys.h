@@ -6,9 +6,8 @@
 
 #include <stdint.h>
 
-// One key required for configurations (required = "conf"). The modulus
-// and r-squared (2^(2 * bits) mod modulus) are little-endian 32-bit words;
-// n0_inverse is -modulus^-1 mod 2^32.
+// One key required for configurations (required = "conf"). The modulus is
+// in little-endian 32-bit words; n0_inverse is -modulus^-1 mod 2^32.
 struct FitKey {
     const char *name; // the NAME of /signature/key-NAME
     const char *algo; // "sha256,rsa2048" and the like: a signature's algo must be the same
@@ -16,7 +15,6 @@ struct FitKey {
     uint32_t n0_inverse;
     uint64_t exponent;
     const uint32_t *modulus;
-    const uint32_t *r_squared;
 };
 
 struct FitKeys {

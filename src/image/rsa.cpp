@@ -56,6 +56,42 @@ void montgomery_multiply(const FitKey &key, size_t words, uint32_t *r, const uin
     }
 }
 
+// r = 2^(64 * words) mod n, the factor into Montgomery form: 2^(32 *
+// words) mod n (n's top bit is set, so that is 2^(32 * words) - n),
+// doubled 32 * words times.
+void r_squared(const FitKey &key, size_t words, uint32_t *r) {
+    const uint32_t *n = key.modulus;
+    uint64_t borrow = 0;
+    for (size_t j = 0; j < words; j++) {
+        const uint64_t d = 0 - static_cast<uint64_t>(n[j]) - borrow;
+        r[j] = static_cast<uint32_t>(d);
+        borrow = (d >> 32) & 1;
+    }
+    for (size_t bit = 0; bit < 32 * words; bit++) {
+        uint32_t carry = 0;
+        for (size_t j = 0; j < words; j++) {
+            const uint32_t top = r[j] >> 31;
+            r[j] = r[j] << 1 | carry;
+            carry = top;
+        }
+        // 2r < 2n: one subtraction when it overflowed or reached n.
+        bool at_least_n = carry != 0;
+        for (size_t j = words; !at_least_n && j-- > 0;) {
+            if (r[j] != n[j]) {
+                at_least_n = r[j] > n[j];
+                break;
+            }
+            at_least_n = j == 0;
+        }
+        borrow = 0;
+        for (size_t j = 0; at_least_n && j < words; j++) {
+            const uint64_t d = static_cast<uint64_t>(r[j]) - n[j] - borrow;
+            r[j] = static_cast<uint32_t>(d);
+            borrow = (d >> 32) & 1;
+        }
+    }
+}
+
 } // namespace
 
 bool rsa_verify(const FitKey &key, const unsigned char *sig, size_t length, DigestKind kind,
@@ -74,7 +110,10 @@ bool rsa_verify(const FitKey &key, const unsigned char *sig, size_t length, Dige
     // the top: square, and multiply where a bit is set.
     uint32_t base[max_words];
     uint32_t acc[max_words];
-    montgomery_multiply(key, words, base, s, key.r_squared);
+    if ((key.modulus[words - 1] >> 31) == 0)
+        return false; // not a key of its size
+    r_squared(key, words, acc);
+    montgomery_multiply(key, words, base, s, acc);
     memcpy(acc, base, words * 4);
     int top = 63;
     while ((key.exponent >> top) == 0)

@@ -1,5 +1,6 @@
 #include "mtd/claim.h"
 
+#include "base/lines.h"
 #include "base/log.h"
 #include "base/text.h"
 
@@ -18,14 +19,14 @@ namespace {
 // false) or it cannot be opened (*listed true, errno from the open).
 int open_claim_node(const MtdPaths &where, bool *listed) {
     *listed = false;
-    FILE *table = fopen(where.table, "re");
-    if (table == nullptr)
+    LineReader table{};
+    if (lines_open(table, where.table) < 0)
         return -1;
     char line[4096];
     int index = -1;
-    while (index < 0 && fgets(line, sizeof line, table) != nullptr)
+    while (index < 0 && lines_next(table, line, sizeof line))
         (void)scan_mtd_prefix(line, &index);
-    (void)fclose(table);
+    lines_close(table);
     *listed = index >= 0;
     return index < 0 ? -1 : open_mtd_index_in(where, index, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
 }
@@ -35,16 +36,16 @@ int open_claim_node(const MtdPaths &where, bool *listed) {
 // the process. A descriptor that a parent opened and passed on holds none,
 // or one that the parent took.
 bool holds_own_lock(const char *fdinfo) {
-    FILE *info = fopen(fdinfo, "re");
-    if (info == nullptr)
+    LineReader info{};
+    if (lines_open(info, fdinfo) < 0)
         return false;
     char line[256];
     char own[32];
     (void)format_string(own, sizeof own, " WRITE %d ", static_cast<int>(getpid()));
     bool held = false;
-    while (!held && fgets(line, sizeof line, info) != nullptr)
+    while (!held && lines_next(info, line, sizeof line))
         held = strncmp(line, "lock:", 5) == 0 && contains(line, " FLOCK ") && contains(line, own);
-    (void)fclose(info);
+    lines_close(info);
     return held;
 }
 

@@ -1,5 +1,6 @@
 #include "mtd/guard.h"
 
+#include "base/lines.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/text.h"
@@ -30,12 +31,12 @@ bool is_protected(const char *name) {
 // The name of partition `index` in a table in the format of /proc/mtd,
 // where a line is "mtd<N>: <size> <erase size> "<name>"".
 bool name_of_index(const char *table, int index, char *name, size_t size) {
-    FILE *file = fopen(table, "re");
-    if (file == nullptr)
+    LineReader file{};
+    if (lines_open(file, table) < 0)
         return false;
     char line[4096];
     bool found = false;
-    while (!found && fgets(line, sizeof line, file) != nullptr) {
+    while (!found && lines_next(file, line, sizeof line)) {
         int listed = -1;
         const char *open = strchr(line, '"');
         const char *close = strrchr(line, '"');
@@ -48,7 +49,7 @@ bool name_of_index(const char *table, int index, char *name, size_t size) {
             found = true;
         }
     }
-    (void)fclose(file);
+    lines_close(file);
     return found;
 }
 

@@ -1,4 +1,5 @@
 #include "mtd/mtd_table.h"
+#include "base/lines.h"
 #include "base/text.h"
 
 #include <errno.h>
@@ -14,12 +15,12 @@ int read_partition_size(const MtdPaths &where, int index, long long *size) {
     char path[PATH_MAX];
     if (format_string(path, sizeof path, "%s/mtd%d/size", where.sysfs_dir, index) >= static_cast<int>(sizeof path))
         return -1;
-    FILE *file = fopen(path, "r");
-    if (file == nullptr)
+    LineReader file{};
+    if (lines_open(file, path) < 0)
         return -1;
     if (!scan_long_long(file, size))
         *size = -1;
-    (void)fclose(file);
+    lines_close(file);
     return 0;
 }
 
@@ -47,18 +48,18 @@ int find_mtd_partition_in(const MtdPaths &where, const char *name, int *index, l
     char quoted[128];
     (void)format_string(quoted, sizeof quoted, "\"%s\"", name);
 
-    FILE *table = fopen(where.table, "r");
-    if (table == nullptr)
+    LineReader table{};
+    if (lines_open(table, where.table) < 0)
         return -1;
     char line[256];
-    while (fgets(line, sizeof line, table) != nullptr) {
+    while (lines_next(table, line, sizeof line)) {
         if (contains(line, quoted)) {
             // The first line holding the name ends the search, prefix or not.
             (void)scan_mtd_prefix(line, index);
             break;
         }
     }
-    (void)fclose(table);
+    lines_close(table);
 
     if (*index < 0)
         return -1;
@@ -77,10 +78,10 @@ int open_mtd_by_name_in(const MtdPaths &where, const char *name, bool *as_path) 
     char quoted[4096];
     (void)format_string(quoted, sizeof quoted, "\"%s\"", name);
 
-    FILE *table = fopen(where.table, "r");
-    if (table != nullptr) {
+    LineReader table{};
+    if (lines_open(table, where.table) == 0) {
         char line[4096];
-        while (fgets(line, sizeof line, table) != nullptr) {
+        while (lines_next(table, line, sizeof line)) {
             int index = -1;
             if (!scan_mtd_prefix(line, &index))
                 continue;
@@ -89,11 +90,11 @@ int open_mtd_by_name_in(const MtdPaths &where, const char *name, bool *as_path) 
             // Listed: its device node or nothing; the name is not tried then.
             const int fd = open_mtd_index_in(where, index, write_flags);
             const int saved_errno = errno;
-            (void)fclose(table);
+            lines_close(table);
             errno = saved_errno;
             return fd;
         }
-        (void)fclose(table);
+        lines_close(table);
     }
     // Not listed: the name may be a device path given directly.
     if (as_path != nullptr)

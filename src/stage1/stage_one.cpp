@@ -1,6 +1,7 @@
 #include "stage1/stage_one.h"
 
 #include "base/log.h"
+#include "base/meminfo.h"
 #include "base/mountinfo.h"
 #include "base/options.h"
 #include "base/paths.h"
@@ -180,6 +181,16 @@ void make_staging_dirs() {
         refuse_staging_dir(paths::ram_sbin);
 }
 
+int check_staging_room_in(const char *meminfo, long long image_bytes, long long program_bytes) {
+    const long long available = mem_available_in(meminfo);
+    const long long needed = image_bytes + program_bytes + staging_margin;
+    if (available < 0 || needed <= available)
+        return 0;
+    print_to(stderr, "staging needs %lld bytes of memory (image, program copy and margin), %lld are available\n",
+             needed, available);
+    return -1;
+}
+
 int check_image(const char *staged_path, bool *signed_ok) {
     *signed_ok = false;
     struct stat st {};
@@ -220,6 +231,13 @@ int stage_one(const char *image_path) {
     // Before anything in /tmp changes: the copy would replace the image
     // that a running upgrade is writing.
     claim_or_refuse(run_options.part_name, false);
+    // Before the copy: both copies take memory that no process owns.
+    struct stat image {};
+    struct stat self {};
+    const long long image_bytes = !under_tmp(resolved) && stat(resolved, &image) == 0 ? image.st_size : 0;
+    const long long program_bytes = stat(paths::self_exe, &self) == 0 ? self.st_size : 0;
+    if (check_staging_room_in(paths::meminfo, image_bytes, program_bytes) < 0)
+        fatal("not enough memory to stage the image");
 
     const char *staged_path = stage_image(resolved);
 

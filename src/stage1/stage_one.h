@@ -13,6 +13,16 @@ int stage_one(const char *image_path);
 // keys built in (never without keys).
 int check_image(const char *staged_path, bool *signed_ok);
 
+// The memory that staging takes: the image when it is copied (image_bytes,
+// 0 when it lies in /tmp already), the program copy (program_bytes) and a
+// margin for the run and the kernel (staging_margin), all in tmpfs, which
+// no process owns. When MemAvailable of meminfo is smaller, prints one line
+// with both figures and returns -1 (the kernel would otherwise end other
+// processes, a watchdog's feeder among them, while df still shows room in
+// /tmp). Returns 0 when it fits or MemAvailable cannot be read.
+constexpr long long staging_margin = 4 << 20;
+int check_staging_room_in(const char *meminfo, long long image_bytes, long long program_bytes);
+
 // Checks that a staging directory is a real directory owned by this user
 // and closed to writes by group and others. Prints why not and returns -1.
 int check_staging_dir(const char *path);

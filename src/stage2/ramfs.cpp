@@ -7,6 +7,7 @@
 #include "base/text.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/mman.h>
@@ -38,11 +39,11 @@ constexpr MountMove moves_after_pivot[] = {
 void drop_caches_if_diag() {
     if (access(paths::diag_script, F_OK) != 0)
         return;
-    FILE *file = fopen(paths::drop_caches, "w");
-    if (file == nullptr)
+    const int fd = open(paths::drop_caches, O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
         return;
-    (void)fputc('3', file);
-    (void)fclose(file);
+    (void)write(fd, "3", 1);
+    (void)close(fd);
 }
 
 } // namespace

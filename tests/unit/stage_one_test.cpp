@@ -56,6 +56,37 @@ TEST_F(StageOne, ImageOutsideTmpIsStagedBeforeTheCheck) {
     EXPECT_FALSE(path_exists(paths::ram_root));
 }
 
+// Staging's memory against MemAvailable: the image, the program copy and
+// the margin all count; a kernel without MemAvailable is not held up.
+TEST(StagingRoom, ImageProgramAndMarginAgainstMemAvailable) {
+    ScratchDir dir;
+    const std::string meminfo = dir / "meminfo";
+    const long long margin = staging_margin;
+    const struct {
+        const char *text;
+        long long image, program;
+        bool fits;
+    } rows[] = {
+        {"MemTotal:  65536 kB\nMemFree:  51200 kB\nMemAvailable:  9728 kB\n", 0, 0, true},
+        {"MemTotal:  65536 kB\nMemAvailable:  9728 kB\n", 9728LL * 1024 - margin, 0, true},
+        {"MemTotal:  65536 kB\nMemAvailable:  9728 kB\n", 9728LL * 1024 - margin - 60000, 60000, true},
+        {"MemTotal:  65536 kB\nMemAvailable:  9728 kB\n", 9728LL * 1024 - margin - 60000, 60001, false},
+        {"MemTotal:  65536 kB\nMemAvailable:  9728 kB\n", 9728LL * 1024 - margin + 1, 0, false},
+        {"MemTotal:  65536 kB\nMemFree:  51200 kB\n", 1LL << 40, 60000, true},
+    };
+    for (const auto &row : rows) {
+        write_file(meminfo, row.text);
+        int rc = 0;
+        const std::string err =
+            capture_stderr([&] { rc = check_staging_room_in(meminfo.c_str(), row.image, row.program); });
+        EXPECT_EQ(rc, row.fits ? 0 : -1) << row.image << " " << row.program;
+        EXPECT_EQ(err, row.fits ? ""
+                                : "staging needs " + std::to_string(row.image + row.program + margin) +
+                                      " bytes of memory (image, program copy and margin), 9961472 are available\n");
+    }
+    EXPECT_EQ(check_staging_room_in((dir / "none").c_str(), 1LL << 40, 0), 0) << "no meminfo";
+}
+
 TEST_F(StageOne, FailedChecksWithoutForce) {
     REQUIRE_PRIVATE_TMP();
     mkdir("/tmp/adir", 0755);

@@ -1,3 +1,4 @@
+#include "base/lines.h"
 #include "base/text.h"
 #include "support.h"
 
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 // The program's own formatting and scanning against the C library's, value
 // for value, for everything the program formats and scans.
@@ -97,15 +99,43 @@ TEST(Scan, LongLongLikeFscanf) {
         write_file(path, text);
         long long ours = -77;
         long long theirs = -77;
-        FILE *a = fopen(path.c_str(), "r");
+        LineReader a{};
         FILE *b = fopen(path.c_str(), "r");
-        ASSERT_TRUE(a != nullptr && b != nullptr);
+        ASSERT_TRUE(lines_open(a, path.c_str()) == 0 && b != nullptr);
         const bool ok = scan_long_long(a, &ours);
         const int n = fscanf(b, "%lld", &theirs);
-        fclose(a);
+        lines_close(a);
         fclose(b);
         EXPECT_EQ(ok, n == 1) << '"' << text << '"';
         EXPECT_EQ(ours, theirs) << '"' << text << '"';
+    }
+}
+
+// The line reader against fgets: the same pieces for lines shorter and
+// longer than the caller's buffer and than the reader's own, and at the end
+// of a file without a final newline.
+TEST(Lines, AsFgetsReadsThem) {
+    ScratchDir dir;
+    const std::string path = dir / "lines";
+    for (const std::string &text :
+         {std::string("mtd0: 1 2 \"a\"\n\nlast"), std::string(1500, 'x') + "\nshort\n", std::string("")}) {
+        write_file(path, text);
+        for (const size_t size : {size_t{2}, size_t{7}, size_t{4096}}) {
+            LineReader a{};
+            FILE *b = fopen(path.c_str(), "r");
+            ASSERT_TRUE(lines_open(a, path.c_str()) == 0 && b != nullptr);
+            std::vector<char> ours(size), theirs(size);
+            bool more = true;
+            while (more) {
+                more = lines_next(a, ours.data(), size);
+                EXPECT_EQ(more, fgets(theirs.data(), static_cast<int>(size), b) != nullptr);
+                if (more) {
+                    EXPECT_STREQ(ours.data(), theirs.data()) << size;
+                }
+            }
+            lines_close(a);
+            fclose(b);
+        }
     }
 }
 

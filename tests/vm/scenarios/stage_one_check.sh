@@ -32,6 +32,23 @@ expect_file "one byte over: sizes, even when quiet" /tmp/rf.err "image is $((SIZ
 $FAILED
 "
 
+# Little memory left (a tmpfs filled until about 8 MiB are available): a
+# 3 MiB image outside /tmp, the program copy and the 4 MiB margin do not
+# fit, and the run ends before the copy, even with -F.
+reset_tmp
+make_image /root/mem.bin 3000000
+mkdir -p /mnt/fill
+mount -t tmpfs -o size=100% fill /mnt/fill
+avail_kb=$(sed -n 's/^MemAvailable: *\([0-9]*\) kB$/\1/p' /proc/meminfo)
+dd if=/dev/zero of=/mnt/fill/fill bs=1M count=$(((avail_kb - 8192) / 1024)) 2>/dev/null
+run_rf -T -F /root/mem.bin
+umount /mnt/fill
+expect_eq "little memory: exit 1" 1 "$RF_RC"
+check "little memory: both figures, then the refusal" \
+    sh -c "grep -q '^staging needs [0-9]* bytes of memory (image, program copy and margin), [0-9]* are available\$' /tmp/rf.err &&
+           [ \"\$(tail -n 1 /tmp/rf.err)\" = 'ERROR: not enough memory to stage the image' ]"
+absent "little memory: nothing copied" /tmp/reflasher.img
+
 # -T -F with an unlisted partition: both lines, then the pass.
 run_rf -T -F --part Nope /tmp/fw.bin
 expect_eq "-T -F: exit 0" 0 "$RF_RC"
