@@ -39,9 +39,24 @@ bool holds_own_lock(const char *fdinfo) {
     LineReader info{};
     if (lines_open(info, fdinfo) < 0)
         return false;
+    // The lock's owner as the /proc of fdinfo numbers it: its "self" link
+    // (a PID namespace of the run's own numbers the process otherwise).
+    char self[64];
+    (void)format_string(self, sizeof self, "%s", fdinfo);
+    char *cut = strstr(self, "/fdinfo/");
+    char pid[24];
+    ssize_t n = -1;
+    if (cut != nullptr) {
+        *cut = '\0';
+        n = readlink(self, pid, sizeof pid - 1);
+    }
+    if (n <= 0)
+        (void)format_string(pid, sizeof pid, "%d", static_cast<int>(getpid()));
+    else
+        pid[n] = '\0';
     char line[256];
-    char own[32];
-    (void)format_string(own, sizeof own, " WRITE %d ", static_cast<int>(getpid()));
+    char own[40];
+    (void)format_string(own, sizeof own, " WRITE %s ", pid);
     bool held = false;
     while (!held && lines_next(info, line, sizeof line))
         held = strncmp(line, "lock:", 5) == 0 && contains(line, " FLOCK ") && contains(line, own);

@@ -30,7 +30,7 @@ int claim_device_in(const MtdPaths &where);
 // Stage two: the claim that stage one handed over at claim_descriptor,
 // when that descriptor is the node (device and inode) and fdinfo, the
 // descriptor's entry in /proc, shows its exclusive lock taken by this
-// process; otherwise (stage two started by hand, or given a descriptor
+// process (as that /proc numbers it: its self link); otherwise (stage two started by hand, or given a descriptor
 // that it did not lock) claimed anew as by claim_device_in.
 int keep_claim_in(const MtdPaths &where, const char *fdinfo);
 
