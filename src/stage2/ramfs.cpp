@@ -39,7 +39,7 @@ constexpr MountMove moves_after_pivot[] = {
 void drop_caches_if_diag() {
     if (access(paths::diag_script, F_OK) != 0)
         return;
-    const int fd = open(paths::drop_caches, O_WRONLY | O_CLOEXEC);
+    const int fd = open(paths::drop_caches, O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0)
         return;
     // Nothing to do when it fails: dropping the caches only helps.
