@@ -25,3 +25,19 @@ int lines_getc(LineReader &r);
 bool lines_next(LineReader &r, char *line, size_t size);
 
 void lines_close(LineReader &r);
+
+// A directory's entries read with getdents64 into a fixed buffer (the C
+// library's opendir allocates its buffer).
+struct DirReader {
+    int fd;
+    long at, end;
+    alignas(8) char buf[1024];
+};
+
+// Opens path as a directory. Returns 0, or -1 with errno from open().
+int dir_open(DirReader &d, const char *path);
+
+// The next entry's name ("." and ".." included), or nullptr at the end.
+const char *dir_next(DirReader &d);
+
+void dir_close(DirReader &d);

@@ -1,75 +1,82 @@
 #include "base/mountinfo.h"
-#include "base/lines.h"
 
 #include "base/paths.h"
 #include "base/text.h"
 
-#include <stdio.h>
 #include <string.h>
 
 namespace {
 
 // Reads the next space-separated field of the current line into buf (cut
-// to size - 1 characters; the rest is read and dropped). Returns its whole
-// length, or -1 at the end of the line or of the file. *line_end tells
-// that the line is over, also after its last field.
-long read_field(LineReader &file, char *buf, size_t size, bool *line_end) {
+// to size - 1 characters, octal escapes undone). False at the end of the
+// line or of the file; *line_end tells that the line is over, also after
+// its last field.
+bool read_field(LineReader &file, char *buf, size_t size, bool *line_end) {
     if (*line_end)
-        return -1;
+        return false;
     int c = lines_getc(file);
     while (c == ' ')
         c = lines_getc(file);
-    if (c == '\n' || c < 0) {
-        *line_end = true;
-        return -1;
-    }
     size_t length = 0;
-    for (; c != ' ' && c != '\n' && c >= 0; c = lines_getc(file), length++) {
+    for (; c != ' ' && c != '\n' && c >= 0; c = lines_getc(file)) {
+        if (c == '\\') {
+            c = 0;
+            for (int i = 0; i < 3; i++)
+                c = c * 8 + (lines_getc(file) & 7);
+        }
         if (length + 1 < size)
-            buf[length] = static_cast<char>(c);
+            buf[length++] = static_cast<char>(c);
     }
-    buf[length + 1 < size ? length : size - 1] = '\0';
+    buf[length] = '\0';
     *line_end = c != ' ';
-    return static_cast<long>(length);
-}
-
-// Reads one mountinfo line, however long; true when it is the mount at
-// mount_point, its type then in fstype. Fields: ID, parent ID,
-// major:minor, root, mount point, options, optional fields up to "-",
-// then the file-system type.
-bool read_line(LineReader &file, const char *mount_point, char *fstype, size_t size, bool *more) {
-    char field[256];
-    bool line_end = false;
-    bool match = false;
-    bool typed = false;
-    long length = 0;
-    for (int i = 0; !typed && (length = read_field(file, field, sizeof field, &line_end)) >= 0; i++) {
-        if (i == 4)
-            match = static_cast<size_t>(length) == strlen(mount_point) && strcmp(field, mount_point) == 0;
-        typed = match && i > 5 && strcmp(field, "-") == 0 && read_field(file, fstype, size, &line_end) >= 0;
-    }
-    // Drop the rest of the line.
-    int c = 0;
-    while (!line_end && (c = lines_getc(file)) != '\n' && c >= 0) {
-    }
-    *more = c >= 0 && !file.ended;
-    return match && typed;
+    return length > 0;
 }
 
 } // namespace
+
+bool next_mount(LineReader &file, MountEntry *entry) {
+    // Fields: ID, parent ID, major:minor, root, mount point, options,
+    // optional fields up to "-", then type, source and super options.
+    while (!file.ended) {
+        *entry = MountEntry{};
+        char field[mount_field_size];
+        bool line_end = false;
+        int after = -1; // fields read after the "-"
+        for (int i = 0;; i++) {
+            char *into = after == 0   ? entry->type
+                         : after == 1 ? entry->source
+                         : after == 2 ? entry->super
+                         : i == 4     ? entry->point
+                                      : field;
+            if (!read_field(file, into, mount_field_size, &line_end))
+                break;
+            if (after >= 0) {
+                after++;
+            } else if (i == 2) {
+                entry->major = static_cast<unsigned>(parse_atoi(field));
+                const char *colon = strchr(field, ':');
+                entry->minor = colon != nullptr ? static_cast<unsigned>(parse_atoi(colon + 1)) : 0;
+            } else if (i > 5 && strcmp(field, "-") == 0) {
+                after = 0;
+            }
+        }
+        if (after >= 2)
+            return true;
+    }
+    return false;
+}
 
 int find_mount_in(const char *mountinfo, const char *mount_point, char *fstype, size_t size) {
     LineReader file{};
     if (lines_open(file, mountinfo) < 0)
         return -1;
     int found = 0;
-    char type[64];
-    bool more = true;
-    while (more) {
-        // Where several mounts are stacked, the last one listed is on top.
-        if (read_line(file, mount_point, type, sizeof type, &more)) {
+    MountEntry entry;
+    // Where several mounts are stacked, the last one listed is on top.
+    while (next_mount(file, &entry)) {
+        if (strcmp(entry.point, mount_point) == 0) {
             found = 1;
-            (void)format_string(fstype, size, "%s", type);
+            (void)format_string(fstype, size, "%s", entry.type);
         }
     }
     lines_close(file);

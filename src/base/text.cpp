@@ -278,6 +278,17 @@ bool scan_long_long(LineReader &file, long long *value) {
     return true;
 }
 
+long long read_number_file(const char *path) {
+    LineReader file{};
+    long long value = -1;
+    if (lines_open(file, path) < 0)
+        return -1;
+    if (!scan_long_long(file, &value))
+        value = -1;
+    lines_close(file);
+    return value;
+}
+
 uint64_t divide_u64(uint64_t value, uint64_t divisor, uint64_t *remainder) {
     uint64_t quotient = 0;
     uint64_t rest = 0;

@@ -48,6 +48,10 @@ bool scan_mtd_prefix(const char *line, int *index);
 // optionally signed decimal number, saturated like strtoll.
 bool scan_long_long(LineReader &file, long long *value);
 
+// The number at the start of a file (a sysfs attribute) as scan_long_long
+// reads it; -1 when the file cannot be read or begins with none.
+long long read_number_file(const char *path);
+
 // value / divisor, with the remainder in *remainder (when given); divisor
 // below 2^63. Every 64-bit division of the program goes through this one
 // small routine: 32-bit targets would otherwise carry the compiler's four

@@ -43,13 +43,16 @@ bool holds_own_lock(const char *fdinfo) {
     // (a PID namespace of the run's own numbers the process otherwise).
     char self[64];
     (void)format_string(self, sizeof self, "%s", fdinfo);
-    char *cut = strstr(self, "/fdinfo/");
+    // ".../self/fdinfo/9" less its last two names.
     char pid[24];
     ssize_t n = -1;
-    if (cut != nullptr) {
-        *cut = '\0';
-        n = readlink(self, pid, sizeof pid - 1);
+    for (int names = 0; names < 2; names++) {
+        char *cut = strrchr(self, '/');
+        if (cut != nullptr)
+            *cut = '\0';
     }
+    if (strrchr(self, '/') != nullptr)
+        n = readlink(self, pid, sizeof pid - 1);
     if (n <= 0)
         (void)format_string(pid, sizeof pid, "%d", static_cast<int>(getpid()));
     else

@@ -11,17 +11,11 @@
 
 namespace {
 
-int read_partition_size(const MtdPaths &where, int index, long long *size) {
+long long read_partition_size(const MtdPaths &where, int index) {
     char path[PATH_MAX];
     if (format_string(path, sizeof path, "%s/mtd%d/size", where.sysfs_dir, index) >= static_cast<int>(sizeof path))
         return -1;
-    LineReader file{};
-    if (lines_open(file, path) < 0)
-        return -1;
-    if (!scan_long_long(file, size))
-        *size = -1;
-    lines_close(file);
-    return 0;
+    return read_number_file(path);
 }
 
 constexpr int write_flags = O_RDWR | O_SYNC;
@@ -63,8 +57,7 @@ int find_mtd_partition_in(const MtdPaths &where, const char *name, int *index, l
 
     if (*index < 0)
         return -1;
-    if (read_partition_size(where, *index, size) < 0)
-        return -1;
+    *size = read_partition_size(where, *index);
     return *size > 0 ? 0 : -1;
 }
 

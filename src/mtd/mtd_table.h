@@ -11,7 +11,7 @@ struct MtdPaths {
     const char *dev_dir;   // holds mtd/<N> and mtd<N>
 };
 
-constexpr MtdPaths system_mtd_paths = {paths::proc_mtd, paths::sysfs_mtd_dir, paths::dev_dir};
+inline constexpr MtdPaths system_mtd_paths = {paths::proc_mtd, paths::sysfs_mtd_dir, paths::dev_dir};
 
 // Finds the partition whose quoted name appears in a table line and reads
 // its size from sysfs. index is -1 when no line matched, size -1 when it

@@ -1,8 +1,10 @@
 #include "stage1/file_ops.h"
+#include "base/paths.h"
 #include "base/text.h"
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -172,5 +174,22 @@ int make_dirs(const char *path) {
     }
     if (mkdir(buf, 0755) < 0 && errno != EEXIST)
         return -1;
+    return 0;
+}
+
+int resolve_path(const char *path, char *resolved) {
+    const int fd = open(path, O_PATH | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    char link[40];
+    (void)format_string(link, sizeof link, "%s/%d", paths::self_fd_dir, fd);
+    const ssize_t n = readlink(link, resolved, PATH_MAX - 1);
+    const int error = errno;
+    (void)close(fd);
+    if (n <= 0) {
+        errno = n == 0 ? ENOENT : error;
+        return -1;
+    }
+    resolved[n] = '\0';
     return 0;
 }

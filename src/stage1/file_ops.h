@@ -13,3 +13,8 @@ int copy_file(const char *source, const char *destination, mode_t mode);
 // Creates path and any missing parents with mode 0755 (less the umask).
 // An existing entry of any kind counts as success. Prints nothing.
 int make_dirs(const char *path);
+
+// realpath() as the kernel resolves it: the name that /proc/self/fd gives
+// the path opened (the C library's resolver costs more than a kilobyte).
+// resolved holds PATH_MAX bytes. Returns 0, or -1 with errno.
+int resolve_path(const char *path, char *resolved);

@@ -12,6 +12,7 @@
 #include "mtd/guard.h"
 #include "mtd/mtd_device.h"
 #include "mtd/mtd_table.h"
+#include "mtd/stored.h"
 #include "stage1/file_ops.h"
 
 #include <errno.h>
@@ -27,6 +28,10 @@
 namespace {
 
 constexpr size_t verbosity_text_size = 8;
+
+// What is stored on the partition being written: found before anything is
+// staged, made read-only right before the exec into stage two.
+Stored stored;
 
 bool under_tmp(const char *resolved) { return strncmp(resolved, paths::tmp_prefix, strlen(paths::tmp_prefix)) == 0; }
 
@@ -126,12 +131,19 @@ void preflight_device(const char *part_name) {
         paths::staged_program, "--stage2",     "--part",    run_options.part_name,
         "--verbose",           verbosity_text, staged_path, nullptr,
     };
-    log_progress("Re-exec into tmpfs copy");
     // From here on no signal of a terminal, a session or a service manager
-    // may end the run: the ignored dispositions carry over into stage two.
+    // may end the run (nor the end of a writer below): the ignored
+    // dispositions carry over into stage two.
     ignore_terminating_signals();
+    // Nothing stored on the flash may write into the new firmware. Last of
+    // all, so that only the exec can still fail after it, and puts back.
+    if (make_stored_read_only(system_stored_paths, &stored) < 0)
+        refuse_stored(run_options.part_name);
+    log_progress("Re-exec into tmpfs copy");
     execv(paths::staged_program, const_cast<char *const *>(argv));
-    fatal("execv %s failed: %s", paths::staged_program, strerror(errno));
+    const int error = errno;
+    restore_stored(&stored);
+    fatal("execv %s failed: %s", paths::staged_program, strerror(error));
 }
 
 } // namespace
@@ -226,7 +238,7 @@ int check_image(const char *staged_path, bool *signed_ok) {
 
 int stage_one(const char *image_path) {
     char resolved[PATH_MAX];
-    if (realpath(image_path, resolved) == nullptr)
+    if (resolve_path(image_path, resolved) < 0)
         fatal("image not found: %s", image_path);
     // Before anything in /tmp changes: the copy would replace the image
     // that a running upgrade is writing.
@@ -238,6 +250,9 @@ int stage_one(const char *image_path) {
     const long long program_bytes = stat(paths::self_exe, &self) == 0 ? self.st_size : 0;
     if (check_staging_room_in(paths::meminfo, image_bytes, program_bytes) < 0)
         fatal("not enough memory to stage the image");
+    // What no remount can stop from writing to the flash is refused before
+    // the copy; -F does not lift it.
+    check_stored(run_options.part_name, &stored, true);
 
     const char *staged_path = stage_image(resolved);
 

@@ -539,7 +539,7 @@ void flash_image(const char *image_path, const char *part_name, dev_t guarded) {
     Writer w{};
     w.target = open_target(part_name, guarded);
     if (w.target.index >= 0)
-        detach_ubi(w.target.index);
+        (void)detach_ubi(w.target.index);
     check_capacity(w.target, image_st.st_size);
 
     const int32_t erase_size = w.target.geo.erase_size;

@@ -4,6 +4,7 @@
 #include "base/paths.h"
 #include "base/text.h"
 #include "mtd/mtd_device.h"
+#include "mtd/stored.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -14,37 +15,18 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-namespace {
-
-// The kernel numbers UBI devices from 0 to 31.
-constexpr int max_ubi_devices = 32;
-
-// The MTD device that UBI device `ubi` is attached to, or -1.
-int attached_mtd(const char *sysfs_dir, int ubi) {
-    char path[256];
-    (void)format_string(path, sizeof path, "%s/ubi%d/mtd_num", sysfs_dir, ubi);
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    char text[16] = {};
-    const ssize_t n = read(fd, text, sizeof text - 1);
-    (void)close(fd);
-    return n > 0 ? parse_atoi(text) : -1;
-}
-
-} // namespace
-
-void detach_ubi_in(const char *sysfs_dir, const char *control, int mtd_index) {
+int detach_ubi_in(const char *sysfs_dir, const char *control, int mtd_index) {
     // Without UBI's sysfs class nothing tells which device is attached; with
     // its control node there, UBI is in the kernel and may be.
     if (access(sysfs_dir, R_OK | X_OK) != 0) {
         if (access(control, F_OK) == 0)
             print_to(stderr, "mtd: UBI attachment of mtd%d could not be checked: %s cannot be read\n", mtd_index,
                      sysfs_dir);
-        return;
+        return 0;
     }
+    int left = 0;
     for (int ubi = 0; ubi < max_ubi_devices; ubi++) {
-        if (attached_mtd(sysfs_dir, ubi) != mtd_index)
+        if (ubi_attached_mtd(sysfs_dir, ubi) != mtd_index)
             continue;
         const int ctrl = open(control, O_RDONLY | O_CLOEXEC);
         int32_t number = ubi;
@@ -52,12 +34,14 @@ void detach_ubi_in(const char *sysfs_dir, const char *control, int mtd_index) {
         const int error = errno;
         if (ctrl >= 0)
             (void)close(ctrl);
-        if (rc < 0)
+        if (rc < 0) {
+            left = -1;
             print_to(stderr, "mtd: UBI device %d is attached to mtd%d and cannot be detached: %s\n", ubi, mtd_index,
                      strerror(error));
-        else if (run_options.verbosity > 0)
+        } else if (run_options.verbosity > 0)
             print_to(stderr, "Detached UBI device %d from mtd%d\n", ubi, mtd_index);
     }
+    return left;
 }
 
-void detach_ubi(int mtd_index) { detach_ubi_in(paths::sysfs_ubi_dir, paths::ubi_control, mtd_index); }
+int detach_ubi(int mtd_index) { return detach_ubi_in(paths::sysfs_ubi_dir, paths::ubi_control, mtd_index); }

@@ -1,15 +1,21 @@
+#include "base/options.h"
 #include "mtd/claim.h"
 #include "mtd/mtd_table.h"
+#include "mtd/stored.h"
 #include "support.h"
 
 #include <cerrno>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -278,3 +284,139 @@ TEST(Claim, OneUpgradePerDevice) {
 }
 
 } // namespace
+
+// What lies on a partition, from a sysfs and mountinfo fixture: chip A
+// (mtd0 Firmware, mtd1 overlapping its last block, mtd2 right after it),
+// chip B at the same offsets (mtd3), simulators of two geometries (mtd4,
+// mtd5), a whole device with its partition below it (mtd6, mtd7), and an
+// older kernel's partitions without offsets (mtd8, mtd9).
+TEST(Stored, WhatLiesOnThePartition) {
+    ScratchDir d;
+    const std::string cls = d / "sys/class/mtd";
+    std::filesystem::create_directories(cls);
+    struct Dev {
+        int index;
+        std::string dir;
+        long long offset, size, erase;
+    };
+    const Dev devs[] = {
+        {0, "platform/a/mtd", 0, 0x400000, 0x10000},       {1, "platform/a/mtd", 0x3f0000, 0x10000, 0x10000},
+        {2, "platform/a/mtd", 0x400000, 0x10000, 0x10000}, {3, "platform/b/mtd", 0x3f0000, 0x10000, 0x10000},
+        {4, "virtual/mtd", 0, 0x100000, 0x20000},          {5, "virtual/mtd", 0, 0x100000, 0x10000},
+        {6, "platform/c/mtd", -1, 0x800000, 0x10000},      {7, "platform/c/mtd/mtd6", 0, 0x10000, 0x10000},
+        {8, "platform/e/mtd", -1, 0x10000, 0x10000},       {9, "platform/e/mtd", -1, 0x10000, 0x10000},
+    };
+    for (const Dev &v : devs) {
+        const std::string name = "mtd" + std::to_string(v.index);
+        const std::string dir = d / ("sys/devices/" + v.dir + "/" + name);
+        std::filesystem::create_directories(dir);
+        std::filesystem::create_directory_symlink("../../devices/" + v.dir + "/" + name, cls + "/" + name);
+        if (v.offset >= 0)
+            write_file(dir + "/offset", std::to_string(v.offset) + "\n");
+        write_file(dir + "/size", std::to_string(v.size) + "\n");
+        write_file(dir + "/erasesize", std::to_string(v.erase) + "\n");
+        write_file(dir + "/writesize", "1\n");
+    }
+    std::filesystem::create_directories(d / "sys/class/ubi/ubi0");
+    std::filesystem::create_directories(d / "sys/class/ubi/ubi1");
+    write_file(d / "sys/class/ubi/ubi0/mtd_num", "1\n");
+    write_file(d / "sys/class/ubi/ubi1/mtd_num", "3\n");
+    std::filesystem::create_directories(d / "sys/dev/block");
+    std::filesystem::create_symlink("../../devices/virtual/ubi/ubi0/block/ubiblock0_0", d / "sys/dev/block/254:0");
+    const std::string m = "1 0 ";
+    write_file(d / "mountinfo",
+               m + "31:0 / /rom ro shared:1 - squashfs /dev/root ro\n" + m +
+                   "31:1 / /mnt/my\\040fs rw,noatime - jffs2 mtd:Overlay rw\n" + m +
+                   "31:2 / /cfg rw - jffs2 mtd2 rw\n" + m + "31:3 / /b rw - jffs2 mtd3 rw\n" + m +
+                   "0:20 / / rw - overlay overlay rw,lowerdir=/rom,upperdir=" + d.path() + ",workdir=/w\n" + m +
+                   "0:21 / /o rw - overlay overlay rw,upperdir=/gone/upper,workdir=/w\n" + m +
+                   "0:22 / /data rw - ubifs ubi0:data rw\n" + m + "0:23 / /other rw - ubifs ubi1_0 rw\n" + m +
+                   "254:0 / /blk ro - squashfs /dev/ubiblock0_0 ro\n");
+    const std::string sys_mtd = cls;
+    const std::string ubi = d / "sys/class/ubi";
+    const std::string info = d / "mountinfo";
+    const std::string block = d / "sys/dev/block";
+    const StoredPaths where = {{"", sys_mtd.c_str(), ""}, ubi.c_str(), info.c_str(), block.c_str(), "/proc"};
+
+    struct Row {
+        int index;
+        std::vector<int> mtd;
+        std::string points; // each with r (read-only) or w, and its UBI device
+    };
+    const Row rows[] = {
+        {0, {0, 1}, "/rom r-1 /mnt/my fs w-1 /o w-1 /data w0 /blk r0 "},
+        {2, {2}, "/cfg w-1 /o w-1 "},
+        {4, {4}, "/o w-1 "},
+        {7, {7, 6}, "/o w-1 "},
+        {8, {8, 9}, "/o w-1 "},
+    };
+    static Stored stored;
+    for (const Row &row : rows) {
+        find_stored_in(where, row.index, &stored);
+        EXPECT_EQ(std::vector<int>(stored.mtd, stored.mtd + stored.mtd_count), row.mtd) << row.index;
+        std::string points;
+        for (int i = 0; i < stored.mount_count; i++) {
+            const StoredMount &s = stored.mounts[i];
+            points += std::string(s.point) + " " + (s.read_only ? "r" : "w") + std::to_string(s.ubi) + " ";
+        }
+        EXPECT_EQ(points, row.points) << row.index;
+    }
+    // The UBI volume and the ubiblock device on it cannot be made safe.
+    find_stored_in(where, 0, &stored);
+    EXPECT_EQ(capture_stderr([&] { EXPECT_EQ(report_stored(stored, "Firmware", false), -1); }),
+              "ubifs ubi0:data on /data lies in UBI device 0: no write under a live UBI is safe\n"
+              "squashfs /dev/ubiblock0_0 on /blk lies in UBI device 0: no write under a live UBI is safe\n");
+    find_stored_in(where, 2, &stored);
+    EXPECT_EQ(capture_stderr([&] { EXPECT_EQ(report_stored(stored, "Config", false), 0); }), "");
+}
+
+// Remounts read-only past a process writing there (ended), and puts back
+// what was remounted when another cannot be.
+TEST(Stored, ReadOnlyPastWritersAndBackOnFailure) {
+    REQUIRE_PRIVATE_TMP();
+    ScratchDir d;
+    const std::string fs = d / "fs";
+    mkdir(fs.c_str(), 0755);
+    ASSERT_EQ(mount("t", fs.c_str(), "tmpfs", MS_NOSUID, nullptr), 0);
+    struct stat st {};
+    ASSERT_EQ(stat(fs.c_str(), &st), 0);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        const int fd = open((fs + "/log").c_str(), O_WRONLY | O_CREAT, 0644);
+        while (write(fd, "x", 1) == 1)
+            usleep(1000);
+        _exit(1);
+    }
+    static Stored stored;
+    stored = Stored{};
+    auto add = [&](const std::string &point) {
+        StoredMount &m = stored.mounts[stored.mount_count++];
+        snprintf(m.point, sizeof m.point, "%s", point.c_str());
+        snprintf(m.type, sizeof m.type, "tmpfs");
+        snprintf(m.source, sizeof m.source, "t");
+        m.flags = MS_NOSUID;
+        m.major = major(st.st_dev);
+        m.minor = minor(st.st_dev);
+    };
+    add(fs);
+    while (!path_exists(fs + "/log"))
+        usleep(1000);
+    EXPECT_EQ(make_stored_read_only(system_stored_paths, &stored), 0);
+    int status = 0;
+    EXPECT_EQ(waitpid(writer, &status, 0), writer);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    struct statvfs vfs {};
+    ASSERT_EQ(statvfs(fs.c_str(), &vfs), 0);
+    EXPECT_EQ(vfs.f_flag & (ST_RDONLY | ST_NOSUID), ST_RDONLY | ST_NOSUID);
+
+    restore_stored(&stored);
+    stored.mounts[0].made_read_only = false;
+    add(d / "gone"); // remounted first, and fails
+    std::swap(stored.mounts[0], stored.mounts[1]);
+    run_options.verbosity = 0;
+    EXPECT_EQ(capture_stderr([&] { EXPECT_EQ(make_stored_read_only(system_stored_paths, &stored), -1); }),
+              "tmpfs t on " + d / "gone" + " cannot be made read-only: No such file or directory\n");
+    ASSERT_EQ(statvfs(fs.c_str(), &vfs), 0);
+    EXPECT_EQ(vfs.f_flag & (ST_RDONLY | ST_NOSUID), ST_NOSUID) << "put back read-write, nosuid kept";
+    EXPECT_EQ(umount(fs.c_str()), 0);
+}
