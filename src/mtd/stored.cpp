@@ -30,9 +30,11 @@ constexpr unsigned mtd_block_major = 31;
 // waits 10 ms for them to go; about 5 s in all.
 constexpr int remount_tries = 500;
 
-// The per-mount flags that a remount clears unless it passes them; statfs
-// gives them (f_flags, since Linux 2.6.36) with the same values.
-constexpr unsigned long kept_mount_flags = ST_NOSUID | ST_NODEV | ST_NOEXEC | ST_NOATIME | ST_NODIRATIME | ST_RELATIME;
+// The per-mount flags that a remount clears unless it passes them. statfs
+// gives them (f_flags, since Linux 2.6.36) with the values of the mount
+// flags, but for relatime: ST_RELATIME is MS_BIND's value, which would make
+// the remount one of this mount only, leaving the file system writable.
+constexpr unsigned long kept_mount_flags = ST_NOSUID | ST_NODEV | ST_NOEXEC | ST_NOATIME | ST_NODIRATIME;
 
 // The MTD indexes looked at for partitions of the same chip.
 constexpr int max_mtd_index = 64;
@@ -201,8 +203,12 @@ void add_mount(const MountEntry &entry, int ubi, Stored *stored) {
     m.ubi = ubi;
     m.read_only = find_option(entry.super, "ro") != nullptr;
     m.made_read_only = false;
+    m.flags = 0;
     struct statfs fs {};
-    m.flags = statfs(m.point, &fs) == 0 ? static_cast<unsigned long>(fs.f_flags) & kept_mount_flags : 0;
+    if (statfs(m.point, &fs) == 0) {
+        const auto flags = static_cast<unsigned long>(fs.f_flags);
+        m.flags = (flags & kept_mount_flags) | ((flags & ST_RELATIME) != 0 ? MS_RELATIME : 0);
+    }
 }
 
 void find_mounts(const StoredPaths &where, Stored *stored) {
@@ -296,7 +302,7 @@ void find_stored_in(const StoredPaths &where, int index, Stored *stored) {
 }
 
 int report_stored(const Stored &stored, const char *part_name, bool name_them) {
-    if (name_them && run_options.verbosity > 0) {
+    if (name_them && run_options.verbosity > 1) {
         for (int i = 1; i < stored.mtd_count; i++)
             print_to(stderr, "Stored on '%s': mtd%d, which overlaps it\n", part_name, stored.mtd[i]);
         for (int i = 0; i < stored.ubi_count; i++)

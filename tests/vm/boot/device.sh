@@ -97,6 +97,74 @@ ITS
     rm -rf "$dir"
 }
 
+# The device whose root lives on its flash (flash-root.sh): Firmware_1
+# holds a FIT (kernel and device tree, whose /chosen/bootargs carry the
+# firmware's own partitions) in its first 6 MiB, then a squashfs root
+# (partition RootFS, mounted through mtdblock); a JFFS2 overlay lives on
+# partition Overlay, over the end of Firmware_1: v1's at 8 MiB of it, v2's
+# (whose root is larger and reaches into v1's overlay) at 12 MiB.
+FLASHROOT_FIT_SIZE=$((6 << 20))
+# Chip offsets (the chip is both banks): Firmware_1 at 64 MiB + 256 KiB.
+flashroot_parts() {
+    local root_mb=$1 overlay_at_mb=$2 fw1_k=$(((64 << 10) + 256))
+    echo "mtdparts=0.flash:64m(U-Boot)ro,256k(U-Config),16m(Firmware_1),16m(Firmware_2),${root_mb}m@$((fw1_k + 6144))k(RootFS),4m@$((fw1_k + (overlay_at_mb << 10)))k(Overlay)"
+}
+
+# make_flashroot_firmware NAME OUT ROOT_DIR: the firmware image (FIT
+# padded to 6 MiB, then the squashfs); ROOT_DIR receives the root's tree.
+make_flashroot_firmware() {
+    local name=$1 out=$2 root=$3 dir pad root_mb overlay_mb
+    case "$name" in v2) pad=3500000 root_mb=6 overlay_mb=12 ;; *) pad=100000 root_mb=2 overlay_mb=8 ;; esac
+    dir=$(mktemp -d)
+    rm -rf "$root"
+    mkdir -p "$root/bin" "$root/etc" "$root/usr/sbin" "$root/proc" "$root/sys" "$root/dev" "$root/tmp" \
+        "$root/rom" "$root/mnt" "$root/overlay" "$root/var"
+    cp "$BOOT_BUSYBOX" "$root/bin/busybox"
+    for applet in $(qemu-aarch64-static "$BOOT_BUSYBOX" --list); do
+        [ -e "$root/bin/$applet" ] || ln -s busybox "$root/bin/$applet"
+    done
+    cp "$BOOT_DIR/flash-root-init" "$root/bin/preinit"
+    cp "$BOOT_DIR/flash-root-rc" "$root/etc/rc"
+    printf '::sysinit:/etc/rc\n' >"$root/etc/inittab"
+    cp "$BOOT_PROGRAM" "$root/usr/sbin/reflasher"
+    cp "$BOOT_HELPER" "$root/usr/sbin/rig_helper"
+    echo "$name" >"$root/etc/firmware"
+    head -c "$pad" /dev/urandom >"$root/etc/padding"
+    mksquashfs "$root" "$dir/root.sqfs" -noappend -all-root -comp gzip -quiet >/dev/null
+    cp "$BOOT_WORK/virt.dtb" "$dir/board.dtb"
+    fdtput -t s "$dir/board.dtb" /chosen bootargs \
+        "console=ttyAMA0 loglevel=1 root=/dev/mtdblock4 rootfstype=squashfs ro init=/bin/preinit $(flashroot_parts "$root_mb" "$overlay_mb")"
+    cat >"$dir/fw.its" <<ITS
+/dts-v1/;
+/ {
+    description = "reflasher rig firmware $name, root on flash";
+    #address-cells = <1>;
+    images {
+        kernel {
+            data = /incbin/("$BOOT_KERNEL");
+            type = "kernel"; arch = "arm64"; os = "linux"; compression = "none";
+            load = <0x40400000>; entry = <0x40400000>;
+            hash { algo = "sha256"; };
+        };
+        fdt {
+            data = /incbin/("$dir/board.dtb");
+            type = "flat_dt"; arch = "arm64"; compression = "none";
+            hash { algo = "sha256"; };
+        };
+    };
+    configurations {
+        default = "conf";
+        conf { kernel = "kernel"; fdt = "fdt"; };
+    };
+};
+ITS
+    mkimage -f "$dir/fw.its" "$dir/fw.fit" >/dev/null
+    [ "$(stat -c %s "$dir/fw.fit")" -le "$FLASHROOT_FIT_SIZE" ] || { echo "FIT over 6 MiB" >&2; return 1; }
+    [ "$(stat -c %s "$dir/root.sqfs")" -le $((root_mb << 20)) ] || { echo "root over ${root_mb} MiB" >&2; return 1; }
+    { cat "$dir/fw.fit"; repeat_byte 255 $((FLASHROOT_FIT_SIZE - $(stat -c %s "$dir/fw.fit"))); cat "$dir/root.sqfs"; } >"$out"
+    rm -rf "$dir"
+}
+
 # boot_rig_prepare CACHE PROGRAM HELPER WORK: the kernel (built once per
 # machine), the firmwares (FITs v1, v2, rescue and v2 without hashes;
 # uImages v1 and v2), and the banks' templates: U-Boot padded to its bank,
