@@ -52,6 +52,8 @@ bool next_mount(LineReader &file, MountEntry *entry) {
                 break;
             if (after >= 0) {
                 after++;
+            } else if (i == 0) {
+                entry->id = static_cast<unsigned>(parse_atoi(field));
             } else if (i == 2) {
                 entry->major = static_cast<unsigned>(parse_atoi(field));
                 const char *colon = strchr(field, ':');

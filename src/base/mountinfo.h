@@ -10,6 +10,7 @@
 constexpr size_t mount_field_size = 256;
 
 struct MountEntry {
+    unsigned id;                   // the mount's ID
     unsigned major, minor;         // of the file system's device (st_dev)
     char point[mount_field_size];  // mount point
     char type[mount_field_size];   // file-system type

@@ -45,7 +45,7 @@ constexpr int max_mtd_index = 64;
 struct MtdPlace {
     char dir[PATH_MAX];
     long long offset; // -1: not given
-    long long size, erase, write;
+    long long size, erase;
 };
 
 long long mtd_attr(const StoredPaths &where, int index, const char *name) {
@@ -64,7 +64,6 @@ bool read_place(const StoredPaths &where, int index, MtdPlace *place) {
     place->offset = mtd_attr(where, index, "offset");
     place->size = mtd_attr(where, index, "size");
     place->erase = mtd_attr(where, index, "erasesize");
-    place->write = mtd_attr(where, index, "writesize");
     return true;
 }
 
@@ -80,7 +79,7 @@ bool is_whole_of(const MtdPlace &a, const MtdPlace &b) {
 // above them, and ranges that overlap. Without an offset a device is a
 // whole one (or its kernel gives none): it may hold any of the others.
 // Devices without a parent device (the simulators) all sit under one
-// directory, so there only partitions of the same geometry count as one
+// directory, so there only partitions of the same erase size count as one
 // chip.
 bool may_overlap(const MtdPlace &a, const MtdPlace &b) {
     if (is_whole_of(a, b) || is_whole_of(b, a))
@@ -94,7 +93,7 @@ bool may_overlap(const MtdPlace &a, const MtdPlace &b) {
         parent >= no_parent_length && strncmp(a.dir + parent - no_parent_length, no_parent, no_parent_length) == 0;
     if (!simulated)
         return a.offset < 0 || b.offset < 0 || (a.offset < b.offset + b.size && b.offset < a.offset + a.size);
-    return a.erase == b.erase && a.write == b.write && a.offset >= 0 && b.offset >= 0 && a.offset < b.offset + b.size &&
+    return a.erase == b.erase && a.offset >= 0 && b.offset >= 0 && a.offset < b.offset + b.size &&
            b.offset < a.offset + a.size;
 }
 
@@ -198,8 +197,7 @@ void add_mount(const MountEntry &entry, int ubi, Stored *stored) {
     (void)format_string(m.point, sizeof m.point, "%s", entry.point);
     (void)format_string(m.type, sizeof m.type, "%s", entry.type);
     (void)format_string(m.source, sizeof m.source, "%s", entry.source);
-    m.major = entry.major;
-    m.minor = entry.minor;
+    m.id = entry.id;
     m.ubi = ubi;
     m.read_only = find_option(entry.super, "ro") != nullptr;
     m.made_read_only = false;
@@ -234,14 +232,37 @@ void find_mounts(const StoredPaths &where, Stored *stored) {
     lines_close(file);
 }
 
-bool stored_device(const Stored &stored, dev_t dev, const char **point) {
-    for (int i = 0; i < stored.mount_count; i++) {
-        if (major(dev) == stored.mounts[i].major && minor(dev) == stored.mounts[i].minor) {
-            *point = stored.mounts[i].point;
-            return true;
+// The mount point of the stored mount that descriptor `fd` of process
+// `pid` was opened through, when it is open for writing (or on a deleted
+// file); else nullptr. By its fdinfo: the mount ID (a file of an overlay
+// reports another device than the overlay's) and the octal open flags.
+const char *written_mount(const char *proc_dir, const char *pid, const char *fd, const Stored &stored) {
+    char path[PATH_MAX];
+    (void)format_string(path, sizeof path, "%s/%s/fdinfo/%s", proc_dir, pid, fd);
+    LineReader info{};
+    if (lines_open(info, path) < 0)
+        return nullptr;
+    char line[64];
+    unsigned flags = 0;
+    unsigned mount_id = 0;
+    while (lines_next(info, line, sizeof line)) {
+        if (strncmp(line, "flags:", 6) == 0) {
+            for (const char *p = line + 6; *p != '\0'; p++)
+                flags = *p >= '0' && *p <= '7' ? flags * 8 + static_cast<unsigned>(*p - '0') : flags;
+        } else if (strncmp(line, "mnt_id:", 7) == 0) {
+            mount_id = static_cast<unsigned>(parse_atoi(line + 7));
         }
     }
-    return false;
+    lines_close(info);
+    for (int i = 0; i < stored.mount_count; i++) {
+        if (stored.mounts[i].id != mount_id)
+            continue;
+        (void)format_string(path, sizeof path, "%s/%s/fd/%s", proc_dir, pid, fd);
+        struct stat st {};
+        const bool deleted = stat(path, &st) == 0 && st.st_nlink == 0;
+        return (flags & O_ACCMODE) != O_RDONLY || deleted ? stored.mounts[i].point : nullptr;
+    }
+    return nullptr;
 }
 
 // Ends, with SIGKILL, each process but process 1 and this one that holds
@@ -264,13 +285,8 @@ void end_writers(const StoredPaths &where, const Stored &stored) {
         if (dir_open(fds, path) < 0)
             continue;
         for (const char *fd = dir_next(fds); fd != nullptr; fd = dir_next(fds)) {
-            (void)format_string(path, sizeof path, "%s/%s/fd/%s", where.proc_dir, pid, fd);
-            // The link's own mode tells how the file was opened.
-            struct stat link {};
-            struct stat st {};
-            const char *point = nullptr;
-            if (fd[0] == '.' || lstat(path, &link) < 0 || stat(path, &st) < 0 ||
-                !stored_device(stored, st.st_dev, &point) || (st.st_nlink > 0 && (link.st_mode & S_IWUSR) == 0))
+            const char *point = fd[0] == '.' ? nullptr : written_mount(where.proc_dir, pid, fd, stored);
+            if (point == nullptr)
                 continue;
             log_progress("Ending process %s: it holds a file on %s open", pid, point);
             (void)kill(parse_atoi(pid), SIGKILL);

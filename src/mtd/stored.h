@@ -21,7 +21,7 @@ struct StoredMount {
     char type[16];
     char source[64];
     unsigned long flags; // this mount's MS_ flags, kept across its remounts
-    unsigned major, minor;
+    unsigned id;         // the mount's ID (mountinfo's and fdinfo's mnt_id)
     int ubi;             // the UBI device it lies in, or -1
     bool read_only;      // the file system itself is read-only
     bool made_read_only; // remounted read-only by this run

@@ -1,3 +1,4 @@
+#include "base/mountinfo.h"
 #include "base/options.h"
 #include "mtd/claim.h"
 #include "mtd/mtd_table.h"
@@ -378,8 +379,12 @@ TEST(Stored, ReadOnlyPastWritersAndBackOnFailure) {
     const std::string fs = d / "fs";
     mkdir(fs.c_str(), 0755);
     ASSERT_EQ(mount("t", fs.c_str(), "tmpfs", MS_NOSUID, nullptr), 0);
-    struct stat st {};
-    ASSERT_EQ(stat(fs.c_str(), &st), 0);
+    unsigned id = 0;
+    LineReader info{};
+    ASSERT_EQ(lines_open(info, "/proc/self/mountinfo"), 0);
+    for (MountEntry e{}; next_mount(info, &e);)
+        id = fs == e.point ? e.id : id;
+    lines_close(info);
     const pid_t writer = fork();
     if (writer == 0) {
         const int fd = open((fs + "/log").c_str(), O_WRONLY | O_CREAT, 0644);
@@ -395,8 +400,7 @@ TEST(Stored, ReadOnlyPastWritersAndBackOnFailure) {
         snprintf(m.type, sizeof m.type, "tmpfs");
         snprintf(m.source, sizeof m.source, "t");
         m.flags = MS_NOSUID;
-        m.major = major(st.st_dev);
-        m.minor = minor(st.st_dev);
+        m.id = id;
     };
     add(fs);
     while (!path_exists(fs + "/log"))
