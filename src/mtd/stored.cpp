@@ -343,7 +343,8 @@ int report_stored(const Stored &stored, const char *part_name, bool name_them) {
 }
 
 int make_stored_read_only(const StoredPaths &where, Stored *stored) {
-    // The overlays were listed last: each goes before what it writes into.
+    // Against the mount table's order: an overlay, mounted after what it
+    // writes into, goes first. The writers of either are ended at the first.
     for (int i = stored->mount_count - 1; i >= 0; i--) {
         StoredMount &m = stored->mounts[i];
         if (m.read_only)
@@ -367,7 +368,7 @@ int make_stored_read_only(const StoredPaths &where, Stored *stored) {
 }
 
 void restore_stored(Stored *stored) {
-    // What the overlays write into first.
+    // In the mount table's order: what an overlay writes into first.
     for (int i = 0; i < stored->mount_count; i++) {
         StoredMount &m = stored->mounts[i];
         if (m.made_read_only && mount(nullptr, m.point, nullptr, MS_REMOUNT | m.flags, nullptr) == 0)
