@@ -3,7 +3,6 @@
 
 #include "base/text.h"
 
-#include <stdio.h>
 #include <string.h>
 
 long long mem_available_in(const char *meminfo) {

@@ -288,7 +288,7 @@ TEST(Claim, OneUpgradePerDevice) {
 
 // What lies on a partition, from a sysfs and mountinfo fixture: chip A
 // (mtd0 Firmware, mtd1 overlapping its last block, mtd2 right after it),
-// chip B at the same offsets (mtd3), simulators of two geometries (mtd4,
+// chip B at the same offsets (mtd3), simulators of two erase sizes (mtd4,
 // mtd5), a whole device with its partition below it (mtd6, mtd7), and an
 // older kernel's partitions without offsets (mtd8, mtd9).
 TEST(Stored, WhatLiesOnThePartition) {
@@ -316,7 +316,6 @@ TEST(Stored, WhatLiesOnThePartition) {
             write_file(dir + "/offset", std::to_string(v.offset) + "\n");
         write_file(dir + "/size", std::to_string(v.size) + "\n");
         write_file(dir + "/erasesize", std::to_string(v.erase) + "\n");
-        write_file(dir + "/writesize", "1\n");
     }
     std::filesystem::create_directories(d / "sys/class/ubi/ubi0");
     std::filesystem::create_directories(d / "sys/class/ubi/ubi1");

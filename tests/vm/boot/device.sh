@@ -26,6 +26,18 @@ EB_CFI=$((256 << 10))
 MTDPARTS="mtdparts=0.flash:64m(U-Boot)ro,256k(U-Config),16m(Firmware_1),16m(Firmware_2)"
 UBOOT_BIN=/usr/lib/u-boot/qemu_arm64/u-boot.bin
 
+# its_kernel HASH_NODE: the kernel image node of a firmware's FIT source.
+its_kernel() {
+    cat <<ITS
+        kernel {
+            data = /incbin/("$BOOT_KERNEL");
+            type = "kernel"; arch = "arm64"; os = "linux"; compression = "none";
+            load = <0x40400000>; entry = <0x40400000>;
+            $1
+        };
+ITS
+}
+
 # make_firmware NAME OUT [nohash|uimage|signed|signed-other]: a FIT that
 # U-Boot checks by its sha256 hashes (by its header only with nohash), or
 # a legacy multi-file uImage (the gzip'd kernel, the initramfs and the
@@ -76,12 +88,7 @@ make_firmware() {
             type = "ramdisk"; arch = "arm64"; os = "linux"; compression = "none";
             $hash
         };
-        kernel {
-            data = /incbin/("$BOOT_KERNEL");
-            type = "kernel"; arch = "arm64"; os = "linux"; compression = "none";
-            load = <0x40400000>; entry = <0x40400000>;
-            $hash
-        };
+$(its_kernel "$hash")
     };
     configurations {
         default = "conf";
@@ -140,12 +147,7 @@ make_flashroot_firmware() {
     description = "reflasher rig firmware $name, root on flash";
     #address-cells = <1>;
     images {
-        kernel {
-            data = /incbin/("$BOOT_KERNEL");
-            type = "kernel"; arch = "arm64"; os = "linux"; compression = "none";
-            load = <0x40400000>; entry = <0x40400000>;
-            hash { algo = "sha256"; };
-        };
+$(its_kernel 'hash { algo = "sha256"; };')
         fdt {
             data = /incbin/("$dir/board.dtb");
             type = "flat_dt"; arch = "arm64"; compression = "none";
